@@ -1,0 +1,3 @@
+#include "support/TestPlatform.h"
+
+TestPlatform::TestPlatform() = default;
