@@ -1,0 +1,28 @@
+#pragma once
+
+// Small helpers that complete what a Designer .ui file can say about a
+// window: fractional font sizes, fore colours, centring and SVG pictures.
+
+class QColor;
+class QPixmap;
+class QSize;
+class QString;
+class QWidget;
+
+// Designer stores whole point sizes only. A widget whose definition carries
+// the dynamic property "pointSizeF" (a double, e.g. 9.75) gets exactly that
+// size; call once after setupUi() on the window.
+void applyExactPointSizes(QWidget *window);
+
+// Sets the colour in which a label, frame caption or button writes its text,
+// in every colour group, so it holds while the window is inactive too.
+void setForeColor(QWidget *widget, const QColor &color);
+QColor foreColor(const QWidget *widget);
+
+// Places window centred over owner (or over the primary screen's available
+// area when owner is null).
+void centreOver(QWidget *window, const QWidget *owner);
+
+// Renders an SVG resource at a fixed pixel size. Done directly through
+// QSvgRenderer: no image-format plugin has to be loaded at start-up.
+QPixmap svgPixmap(const QString &resource, const QSize &size);
