@@ -1,0 +1,389 @@
+#include "game/frmMain.h"
+
+#include "ui_frmMain.h"
+
+#include "game/GameRules.h"
+#include "game/QuestionGenerator.h"
+#include "shell/AppTitle.h"
+#include "shell/Browser.h"
+#include "shell/BuildConfig.h"
+#include "shell/Clock.h"
+#include "shell/MessageBoxes.h"
+#include "shell/Platform.h"
+#include "shell/SettingsStore.h"
+#include "shell/Sound.h"
+#include "shell/WindowDefinition.h"
+#include "shell/modCommon.h"
+#include "shell/modMain.h"
+
+#if __has_include("result/frmResult.h")
+#include "result/frmResult.h"
+#define TOVRIKA_HAS_RESULT_WINDOW 1
+#endif
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QUrl>
+
+#include <algorithm>
+
+using namespace GameRules;
+
+namespace {
+
+const QString settingsApp = QStringLiteral("Tovrika");
+const QString settingsSection = QStringLiteral("UserData");
+const QString groupKey = QStringLiteral("Group1");
+
+const QColor dimmed(0x40, 0x40, 0x40);
+const QColor white(0xFF, 0xFF, 0xFF);
+const QColor black(0x00, 0x00, 0x00);
+const QColor blue(0x00, 0x00, 0xFF);
+const QColor red(0xFF, 0x00, 0x00);
+
+constexpr char16_t keyEscape = 27;
+
+bool isTimedMode(int mode)
+{
+    return mode < 2;
+}
+
+QString versionTitle()
+{
+    return QStringLiteral("Tovrika？ Ver.%1.%2.%3  (C) 2026 Tovrika Works")
+        .arg(BuildConfig::versionMajor())
+        .arg(BuildConfig::versionMinor())
+        .arg(BuildConfig::versionRevision());
+}
+
+QString joinLines(std::initializer_list<QString> lines)
+{
+    return QStringList(lines).join(QStringLiteral("\r\n"));
+}
+
+} // namespace
+
+frmMain::frmMain(Platform &platform, QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::frmMain>())
+    , m_platform(platform)
+{
+    ui->setupUi(this);
+    applyExactPointSizes(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    setWindowIcon(QIcon(svgPixmap(QStringLiteral(":/ui/images/icon.svg"), {32, 32})));
+    m_background = svgPixmap(QStringLiteral(":/ui/images/background.svg"), {364, 150});
+
+    const auto pictureButton = [](QPushButton *button, const QString &name) {
+        QIcon icon(svgPixmap(QStringLiteral(":/ui/images/%1.svg").arg(name), {25, 17}));
+        icon.addPixmap(svgPixmap(QStringLiteral(":/ui/images/%1_disabled.svg").arg(name), {25, 17}),
+                       QIcon::Disabled);
+        button->setIcon(icon);
+    };
+    pictureButton(ui->btnClear, QStringLiteral("clear"));
+    pictureButton(ui->btnRanking, QStringLiteral("ranking"));
+    pictureButton(ui->btnWuppet, QStringLiteral("wuppet"));
+
+    // Digits must arrive as ASCII digits whatever input method the player
+    // has switched on.
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    ui->cmbMode->setAttribute(Qt::WA_InputMethodEnabled, false);
+
+    Timer1.setTimerType(Qt::PreciseTimer);
+    Timer1.setInterval(100);
+    connect(&Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
+
+    // Key preview: the window sees every character key before its controls.
+    qApp->installEventFilter(this);
+
+    connect(ui->cmbMode, &QComboBox::currentIndexChanged, this, &frmMain::cmbMode_Click);
+    connect(ui->btnClear, &QPushButton::clicked, this, &frmMain::btnClear_Click);
+    connect(ui->btnRanking, &QPushButton::clicked, this, &frmMain::btnRanking_Click);
+    connect(ui->btnWuppet, &QPushButton::clicked, this, &frmMain::btnWuppet_Click);
+
+    Form_Load();
+    centreOver(this, nullptr);
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::Form_Load()
+{
+    ui->cmbMode->addItems({QStringLiteral("30秒間激走モード"), QStringLiteral("90秒間耐久モード"),
+                           QStringLiteral("Tovrika養成マシン"), QStringLiteral("足し算マシン"),
+                           QStringLiteral("引き算マシン"), QStringLiteral("掛け算マシン")});
+    // Adding to an empty list already selects entry 0 and runs the selection
+    // handler; selecting it again would not, so run it for certain.
+    if (ui->cmbMode->currentIndex() != 0)
+        ui->cmbMode->setCurrentIndex(0);
+    else
+        cmbMode_Click(0);
+    ReturnToReady();
+}
+
+void frmMain::cmbMode_Click(int index)
+{
+    if (index < 0)
+        return;
+    nMode = qint16(index);
+    LoadHighScore();
+    ui->btnClear->setEnabled(isTimedMode(nMode));
+}
+
+void frmMain::LoadHighScore()
+{
+    if (nMode == 0 || nMode == 1) {
+        const QString key = nMode == 0 ? QStringLiteral("mode0") : QStringLiteral("mode1");
+        ui->lblHiScore->setText(m_platform.settings.read(settingsApp, settingsSection, key));
+    } else {
+        ui->lblHiScore->setText(QStringLiteral("---"));
+    }
+    if (ui->lblHiScore->text().isEmpty())
+        ui->lblHiScore->setText(QStringLiteral("0"));
+}
+
+bool frmMain::SaveHighScore()
+{
+    const QString key = nMode == 0 ? QStringLiteral("mode0") : QStringLiteral("mode1");
+    return m_platform.settings.write(settingsApp, settingsSection, key, ui->lblHiScore->text());
+}
+
+void frmMain::btnClear_Click()
+{
+    const QString question = QStringLiteral("ハイスコアをクリアします。間違えてクリアするととても残念です。")
+                             + QStringLiteral("\r\n") + QStringLiteral("本当にクリアしますか？");
+    if (!m_platform.messages.askYesNo(this, question))
+        return;
+    ui->lblHiScore->setText(QStringLiteral("0"));
+    SaveHighScore();
+}
+
+void frmMain::btnRanking_Click()
+{
+    // The identifier holds digits and perhaps a "-": appended as it is.
+    m_platform.browser.open(QUrl(m_platform.site.makerSite + QStringLiteral("/wuppet/wpbrand/tovrika/")
+                                     + QStringLiteral("?id=") + strUserID,
+                                 QUrl::StrictMode));
+}
+
+void frmMain::btnWuppet_Click()
+{
+    m_platform.browser.open(QUrl(m_platform.site.makerSite + QStringLiteral("/"), QUrl::StrictMode));
+}
+
+void frmMain::StartGame()
+{
+    nTime = nMode == 0 ? 30 : 90;
+    ui->PB1->setMinimum(0);
+    ui->PB1->setMaximum(nTime * 10);
+    ui->PB1->setValue(ui->PB1->maximum());
+    SetGroupEnabled(this, groupKey, false);
+    setForeColor(ui->lblHiCaption, dimmed);
+    setForeColor(ui->lblHiScore, dimmed);
+    if (isTimedMode(nMode))
+        setForeColor(ui->lblTitle, dimmed);
+    nAnswerCnt = 0;
+    nScore = 0;
+    nWrong = 0;
+    nWrongRun = 0;
+    ui->lblAnswer->clear();
+    MakeQuestion();
+    Timer1.setInterval(100);
+    lStartTick = m_platform.clock.monotonicMs();
+    lLastTick = m_platform.clock.monotonicMs();
+    lMinInt = 0;
+    lMaxInt = 0;
+    strMinQt.clear();
+    strMaxQt.clear();
+    ui->lblMessage2->setText(QStringLiteral("ESCキーを押すと途中で棄権します。"));
+    bPlaying = true;
+    Timer1.start();
+}
+
+void frmMain::ReturnToReady()
+{
+    Timer1.stop();
+    bPlaying = false;
+    ui->PB1->setValue(ui->PB1->maximum());
+    SetGroupEnabled(this, groupKey, true);
+    if (nMode >= 2)
+        ui->btnClear->setEnabled(false);
+    setForeColor(ui->lblHiCaption, white);
+    setForeColor(ui->lblHiScore, white);
+    setForeColor(ui->lblTitle, white);
+    ui->lblQuestion->setText(QStringLiteral("Hit any key～"));
+    setForeColor(ui->lblAnswer, black);
+    ui->lblAnswer->setText(QStringLiteral("!!"));
+    ui->lblMessage2->setText(QStringLiteral("何かキーを押すと突然開始します。"));
+    ui->lblTitle->setText(versionTitle());
+    ui->cmbMode->setFocus();
+}
+
+void frmMain::MakeQuestion()
+{
+    const Question q = QuestionGenerator::drawQuestion(nMode, m_platform.random,
+                                                       m_platform.clock.secondsOfDay());
+    ui->lblQuestion->setText(q.text);
+    nAnswer = q.answer;
+}
+
+void frmMain::Form_KeyPress(char16_t keyAscii)
+{
+    if (!bPlaying) {
+        if (keyAscii == keyEscape) {
+            // Scores were stored when they were made; nothing is left to save.
+            close();
+            return;
+        }
+        StartGame(); // the starting key is not an answer
+        Timer1_Timer();
+        return;
+    }
+
+    const bool timed = isTimedMode(nMode);
+    if (keyAscii != keyEscape && timed && nAnswerCnt >= AnswerSlots) {
+        // The record of a timed game is full: further answers are not taken
+        // until the gauge runs out.
+        Timer1_Timer();
+        return;
+    }
+
+    // Intervals come from a monotonic clock, so they never wrap; the record
+    // keeps them in 32 bits.
+    const qint64 now = m_platform.clock.monotonicMs();
+    const qint32 interval = qint32(std::clamp<qint64>(now - lLastTick, 0, INT32_MAX));
+    if (timed)
+        lAnswerInt[nAnswerCnt] = interval;
+    else
+        ui->lblTitle->setText(paceLine(interval));
+
+    if (keyAscii == keyEscape) {
+        ReturnToReady(); // abandoned: no result, no high score
+        return;
+    }
+
+    int digit = -1;
+    if (keyAscii >= u'0' && keyAscii <= u'9') {
+        digit = keyAscii - u'0';
+        ui->lblAnswer->setText(QString(QChar(keyAscii)));
+    } else {
+        ui->lblAnswer->setText(QStringLiteral("あ"));
+    }
+
+    if (interval > lMaxInt) {
+        lMaxInt = interval;
+        strMaxQt = ui->lblQuestion->text();
+    }
+
+    if (digit == nAnswer) {
+        if (nWrongRun == 0 && (interval < lMinInt || lMinInt == 0)) {
+            lMinInt = interval;
+            strMinQt = ui->lblQuestion->text();
+        }
+        setForeColor(ui->lblAnswer, blue);
+        nWrongRun = 0;
+        nScore = saturatingAdd(nScore, 1);
+        if (timed)
+            bAnswerOk[nAnswerCnt] = true;
+    } else {
+        m_platform.sound.beep();
+        setForeColor(ui->lblAnswer, red);
+        if (timed) {
+            bAnswerOk[nAnswerCnt] = false;
+            nWrongRun = saturatingAdd(nWrongRun, 1);
+            nWrong = saturatingAdd(nWrong, penaltyUnits(nWrongRun));
+        }
+    }
+
+    nAnswerCnt = saturatingAdd(nAnswerCnt, 1);
+    MakeQuestion();
+    lLastTick = m_platform.clock.monotonicMs();
+    Timer1_Timer();
+}
+
+void frmMain::Timer1_Timer()
+{
+    if (!bPlaying || !isTimedMode(nMode))
+        return;
+    const qint64 now = m_platform.clock.monotonicMs();
+    const qint16 v = gaugeValue(ui->PB1->maximum(), now - lStartTick, nWrong);
+    if (v > ui->PB1->minimum()) {
+        ui->PB1->setValue(v);
+        return;
+    }
+    EndTimedGame();
+}
+
+void frmMain::EndTimedGame()
+{
+    // Stop first: the message box and the result window below are modal and
+    // run their own event loops, which must not re-enter the game.
+    bPlaying = false;
+    Timer1.stop();
+    lRealTime = qint32(std::clamp<qint64>(m_platform.clock.monotonicMs() - lStartTick, 0, INT32_MAX));
+    ui->PB1->setValue(ui->PB1->minimum());
+
+    if (nScore > highScoreValue(ui->lblHiScore->text())) {
+        bHiScore = true;
+        ui->lblHiScore->setText(QString::number(nScore));
+        const QString yourScore = QStringLiteral("あなたのスコアは ") + QString::number(nScore)
+                                  + QStringLiteral(" です。");
+        const QString entryHint = QStringLiteral(
+            "この後表示される画面中のエントリーボタンでインターネットランキングにエントリーできます。");
+        const QString onlyNow = QStringLiteral("※今しかエントリーできませんので要注意。");
+        if (SaveHighScore()) {
+            m_platform.messages.inform(this, MessageBoxes::Icon::Information,
+                                       joinLines({QStringLiteral("おめでとうございます！！！"),
+                                                  QStringLiteral("最高得点が記録されました。"),
+                                                  yourScore, entryHint, onlyNow}));
+        } else {
+            // The record stands for this session, but it is not on disk:
+            // never claim it was kept.
+            m_platform.messages.inform(
+                this, MessageBoxes::Icon::Error,
+                joinLines({QStringLiteral("おめでとうございます！！！"),
+                           QStringLiteral("最高得点を出しましたが、設定ファイルに保存できませんでした。"),
+                           yourScore, entryHint, onlyNow}));
+        }
+    } else {
+        bHiScore = false;
+    }
+
+    ShowResultWindow();
+    ReturnToReady();
+}
+
+void frmMain::ShowResultWindow()
+{
+#ifdef TOVRIKA_HAS_RESULT_WINDOW
+    frmResult result(*this, ui->cmbMode->currentIndex(), m_platform, this);
+    result.exec();
+#endif
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget || widget->window() != this || !isActiveWindow())
+        return false;
+    const auto *key = static_cast<QKeyEvent *>(event);
+    // Keys that make no character (arrows, function keys) go to the control:
+    // in the ready state the arrows still move the mode list.
+    if (key->text().isEmpty())
+        return false;
+    Form_KeyPress(key->text().at(0).unicode());
+    return true;
+}
+
+void frmMain::paintEvent(QPaintEvent *)
+{
+    // The backdrop is drawn unscaled at the top-left and cut off at the
+    // window's right edge.
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_background);
+}

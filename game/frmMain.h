@@ -1,0 +1,70 @@
+#pragma once
+
+#include "game/PlayRecord.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class frmMain;
+}
+struct Platform;
+
+// The main window: the ready state, the game loop and the mode list with its
+// high scores and page buttons. Its public PlayRecord fields describe the
+// running or the last game; the result and entry windows read them.
+class frmMain : public QWidget, public PlayRecord
+{
+    Q_OBJECT
+
+public:
+    explicit frmMain(Platform &platform, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    void StartGame();
+    void ReturnToReady();
+    void MakeQuestion();
+    void LoadHighScore();
+    // Stores the shown high score of the mode; false when the settings store
+    // could not keep it.
+    bool SaveHighScore();
+
+    // Handles one character key while the window is active. Always takes the
+    // key away from the focused control.
+    void Form_KeyPress(char16_t keyAscii);
+    // The game timer's tick; also run once after every handled key.
+    void Timer1_Timer();
+
+    bool isPlaying() const { return bPlaying; }
+    qint16 expectedAnswer() const { return nAnswer; }
+    QTimer &gameTimer() { return Timer1; }
+    Ui::frmMain &controls() { return *ui; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    // Shows the result window of the timed game that just ended and waits
+    // until it is closed.
+    virtual void ShowResultWindow();
+
+private:
+    void Form_Load();
+    void cmbMode_Click(int index);
+    void btnClear_Click();
+    void btnRanking_Click();
+    void btnWuppet_Click();
+    void EndTimedGame();
+
+    std::unique_ptr<Ui::frmMain> ui;
+    Platform &m_platform;
+    QTimer Timer1;
+    QPixmap m_background;
+
+    bool bPlaying = false;
+    qint16 nAnswer = 0;
+    qint64 lStartTick = 0;
+    qint16 nWrongRun = 0;
+    qint64 lLastTick = 0;
+};

@@ -1,0 +1,34 @@
+// Tovrika: a mental-arithmetic game. Builds the real platform services and
+// hands over to the start routine.
+
+#include "game/frmMain.h"
+#include "shell/Browser.h"
+#include "shell/BuildConfig.h"
+#include "shell/Clock.h"
+#include "shell/Fonts.h"
+#include "shell/MessageBoxes.h"
+#include "shell/Platform.h"
+#include "shell/RandomSource.h"
+#include "shell/SettingsStore.h"
+#include "shell/Sound.h"
+#include "shell/modMain.h"
+
+#include <QApplication>
+
+int main(int argc, char **argv)
+{
+    installFontSubstitutions();
+    QApplication app(argc, argv);
+
+    IniSettingsStore settings;
+    SystemClock clock;
+    MixingRandomSource random;
+    SystemSound sound;
+    QtMessageBoxes messages;
+    DesktopBrowser browser;
+    Platform platform{settings, clock, random, sound, messages, browser,
+                      SiteConfig{BuildConfig::makerSite(), BuildConfig::rankingServer()}};
+
+    const auto window = modMain::Main(platform);
+    return app.exec();
+}
