@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test twice: in a plain build, then in a build
+# with AddressSanitizer and UndefinedBehaviorSanitizer. The tests of the real
+# window start their own Xvfb and a loopback ranking server on this port.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh || exit 1
+
+ranking_server=http://127.0.0.1:38641
+jobs=$(nproc 2>/dev/null || echo 2)
+status=0
+
+run_suite() {
+    local folder=$1
+    shift
+    cmake -S . -B "$folder" -G Ninja -DTOVRIKA_RANKING_SERVER=$ranking_server "$@" > /dev/null \
+        && cmake --build "$folder" -j "$jobs" \
+        && (cd "$folder" && ctest --output-on-failure -j "$jobs") || status=1
+}
+
+echo "== Plain build =="
+run_suite build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== AddressSanitizer and UndefinedBehaviorSanitizer build =="
+run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTOVRIKA_SANITIZE=ON -DTOVRIKA_BUILD_BENCH=OFF
+
+exit $status
