@@ -1,0 +1,47 @@
+#include "result/RankingEntry.h"
+
+namespace RankingEntry {
+
+QByteArray queryValue(const QString &value)
+{
+    // QByteArray::toPercentEncoding leaves "-", ".", "_" and "~" alone; only
+    // "-" may stay as it is here, so the other three are named to be encoded.
+    return value.toUtf8().toPercentEncoding(QByteArray(), QByteArrayLiteral("._~"));
+}
+
+QByteArray requestUrl(const QString &rankingServer, qint16 nScore, const QString &name,
+                      const QString &userId, int modeIndex)
+{
+    QByteArray url = rankingServer.toUtf8();
+    url += CgiPath;
+    url += "?hs=" + QByteArray::number(nScore);
+    url += "&nm=" + queryValue(name) + '@' + queryValue(userId);
+    url += "&md=" + QByteArray::number(modeIndex);
+    url += "&vr=" + QByteArray::number(RequestVersion);
+    return url;
+}
+
+QString failureMessage()
+{
+    return QStringLiteral("なぜかエントリーできませんでした。");
+}
+
+Answer answerFor(const std::optional<QByteArray> &body)
+{
+    using Icon = MessageBoxes::Icon;
+    if (body) {
+        if (*body == "OK")
+            return {Icon::Information, QStringLiteral("おめでとうございます。ランクインしました！")};
+        if (*body == "CANNOT_RANK_IN")
+            return {Icon::Information,
+                    QStringLiteral("残念ながらランクインできませんでした。\r\n"
+                                   "さらなる高得点を目指してみてください。")};
+        if (*body == "INVALID_VERSION")
+            return {Icon::Information,
+                    QStringLiteral("Tovrikaのバージョンが現在のランキングに対応していません。\r\n"
+                                   "Tovrikaを最新のバージョンにしてください。")};
+    }
+    return {Icon::Error, failureMessage()};
+}
+
+} // namespace RankingEntry
