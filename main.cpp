@@ -19,6 +19,7 @@ int main(int argc, char **argv)
 {
     installFontSubstitutions();
     QApplication app(argc, argv);
+    installApplicationFont();
 
     IniSettingsStore settings;
     SystemClock clock;

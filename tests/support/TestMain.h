@@ -16,6 +16,7 @@
         QStandardPaths::setTestModeEnabled(true);                       \
         installFontSubstitutions();                                     \
         QApplication app(argc, argv);                                   \
+        installApplicationFont();                                       \
         TestObject tc;                                                  \
         QTEST_SET_MAIN_SOURCE_PATH                                      \
         return QTest::qExec(&tc, argc, argv);                           \
