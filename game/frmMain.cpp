@@ -4,6 +4,7 @@
 
 #include "game/GameRules.h"
 #include "game/QuestionGenerator.h"
+#include "result/frmResult.h"
 #include "shell/AppTitle.h"
 #include "shell/Browser.h"
 #include "shell/BuildConfig.h"
@@ -16,10 +17,6 @@
 #include "shell/modCommon.h"
 #include "shell/modMain.h"
 
-#if __has_include("result/frmResult.h")
-#include "result/frmResult.h"
-#define TOVRIKA_HAS_RESULT_WINDOW 1
-#endif
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -358,10 +355,8 @@ void frmMain::EndTimedGame()
 
 void frmMain::ShowResultWindow()
 {
-#ifdef TOVRIKA_HAS_RESULT_WINDOW
     frmResult result(*this, ui->cmbMode->currentIndex(), m_platform, this);
     result.exec();
-#endif
 }
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
