@@ -2,18 +2,18 @@
 
 #include "result/ResultChart.h"
 #include "result/ResultStats.h"
+#include "result/frmEntry.h"
 #include "shell/Platform.h"
 #include "shell/Sound.h"
 
 #include "ui_frmResult.h"
 
-#if __has_include("result/frmEntry.h")
-#include "result/frmEntry.h"
-#define TOVRIKA_HAVE_FRMENTRY 1
-#endif
-
 #include <QEvent>
 #include <QPixmap>
+#include <QScreen>
+#include <QShowEvent>
+
+#include <algorithm>
 
 frmResult::frmResult(const PlayRecord &record, int modeIndex, Platform &platform, QWidget *parent)
     : frmResult(DefinitionOnly{}, record, modeIndex, platform, parent)
@@ -47,8 +47,6 @@ frmResult::frmResult(DefinitionOnly, const PlayRecord &record, int modeIndex, Pl
 
     connect(m_ui->btnEntry, &QPushButton::clicked, this, &frmResult::btnEntryClicked);
     connect(m_ui->btnClose, &QPushButton::clicked, this, &frmResult::btnCloseClicked);
-    // Centring over the main window needs nothing here: a QDialog with a
-    // parent centres itself over the parent's window when first shown.
 }
 
 frmResult::~frmResult() = default;
@@ -113,12 +111,37 @@ void frmResult::changeEvent(QEvent *event)
         activationStep();
 }
 
+void frmResult::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        centreOverOwner();
+}
+
+void frmResult::centreOverOwner()
+{
+    // QDialog's own placement allows for a title bar this window does not
+    // have, which leaves it off centre by half a title bar; place it here
+    // instead, frame and all, and keep it on the owner's screen.
+    const QWidget *owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!owner)
+        return;
+    QRect placed = frameGeometry();
+    placed.moveCenter(owner->frameGeometry().center());
+    if (const QScreen *screen = owner->screen()) {
+        const QRect available = screen->availableGeometry();
+        placed.moveLeft(std::clamp(placed.left(), available.left(),
+                                   std::max(available.left(), available.right() + 1 - placed.width())));
+        placed.moveTop(std::clamp(placed.top(), available.top(),
+                                  std::max(available.top(), available.bottom() + 1 - placed.height())));
+    }
+    move(placed.topLeft());
+}
+
 void frmResult::openEntryWindow()
 {
-#ifdef TOVRIKA_HAVE_FRMENTRY
     frmEntry entry(m_record, m_modeIndex, m_platform, this);
     entry.exec();
-#endif
 }
 
 void frmResult::btnEntryClicked()

@@ -39,10 +39,12 @@ protected:
     frmResult(DefinitionOnly, const PlayRecord &record, int modeIndex, Platform &platform,
               QWidget *parent = nullptr);
 
-    // Shows the ranking-entry window modally and returns when it has closed.
+    // Shows the ranking-entry window modally and returns when it has closed;
+    // virtual so that tests can put a stand-in there.
     virtual void openEntryWindow();
 
     void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void loadWindow();
@@ -50,6 +52,7 @@ private:
     void setTexts();
     void setUpEntry();
     void activationStep();
+    void centreOverOwner();
     void btnEntryClicked();
     void btnCloseClicked();
 

@@ -18,8 +18,10 @@
 #include <QObject>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <functional>
 
@@ -148,10 +150,12 @@ private slots:
     void firstActivationFocus_data();
     void firstActivationFocus();
     void enterOnEntryOpensEntryThenFocusReturnsToClose();
+    void entryButtonOpensTheRankingEntryWindow();
     void escapeClosesWhereverTheFocusIs_data();
     void escapeClosesWhereverTheFocusIs();
     void enterOnPictureBoxCloses();
     void laterActivationFocusesClose();
+    void centredOverTheMainWindow_data();
     void centredOverTheMainWindow();
     void chartSurvivesBeingCovered();
 };
@@ -482,6 +486,41 @@ void TestFrmResult::enterOnEntryOpensEntryThenFocusReturnsToClose()
     QVERIFY(closedBySecondEnter);
 }
 
+void TestFrmResult::entryButtonOpensTheRankingEntryWindow()
+{
+    // The real window behind btnEntry: a modal frmEntry over the result
+    // window; cancelling it brings the focus back to btnClose.
+    TestPlatform tp;
+    frmResult window(workedExample(true), 0, tp.platform);
+    QString entryKind;
+    bool entryOverResult = false;
+    bool entryModal = false;
+    QString focusAfterEntry;
+    bool entryStillEnabled = false;
+    const bool finished = runModal(window, [&] {
+        QTRY_VERIFY(window.isActiveWindow());
+        QTRY_COMPARE(focusName(), QStringLiteral("btnEntry"));
+        QTimer::singleShot(0, &window, [&] {
+            auto *entry = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            QVERIFY(entry);
+            entryKind = QString::fromLatin1(entry->metaObject()->className());
+            entryOverResult = entry->parentWidget() == &window;
+            entryModal = entry->isModal() || entry->windowModality() != Qt::NonModal;
+            entry->reject();
+        });
+        QVERIFY(pressKey(Qt::Key_Return));
+        focusAfterEntry = window.focusWidget() ? window.focusWidget()->objectName() : QString();
+        entryStillEnabled = child<QPushButton>(window, "btnEntry")->isEnabled();
+        window.done(0);
+    });
+    QVERIFY(finished);
+    QCOMPARE(entryKind, QStringLiteral("frmEntry"));
+    QVERIFY(entryOverResult);
+    QVERIFY(entryModal);
+    QCOMPARE(focusAfterEntry, QStringLiteral("btnClose"));
+    QVERIFY(entryStillEnabled);
+}
+
 void TestFrmResult::escapeClosesWhereverTheFocusIs_data()
 {
     QTest::addColumn<bool>("hiScore");
@@ -543,7 +582,9 @@ void TestFrmResult::laterActivationFocusesClose()
 {
     TestPlatform tp;
     ProbeResult window(workedExample(true), 0, tp.platform);
-    QWidget other;
+    // Another window the player could switch to while the result window is
+    // open (a window of the modal dialog itself, which modality allows).
+    QDialog other(&window);
     other.resize(100, 100);
     QString firstFocus;
     QString laterFocus;
@@ -564,26 +605,53 @@ void TestFrmResult::laterActivationFocusesClose()
     QCOMPARE(laterFocus, QStringLiteral("btnClose"));
 }
 
+void TestFrmResult::centredOverTheMainWindow_data()
+{
+    QTest::addColumn<QRect>("mainGeometry");
+    QTest::addColumn<bool>("atScreenCorner");
+
+    QTest::newRow("main window mid-screen") << QRect(150, 120, 324, 156) << false;
+    // Centred over a small window in the corner the dialog would hang off
+    // the screen; it stays on it instead.
+    QTest::newRow("main window in the corner") << QRect(0, 0, 100, 50) << true;
+}
+
 void TestFrmResult::centredOverTheMainWindow()
 {
+    QFETCH(QRect, mainGeometry);
+    QFETCH(bool, atScreenCorner);
+
     TestPlatform tp;
     QWidget mainWindow;
-    mainWindow.setGeometry(150, 120, 324, 156);
+    mainWindow.setGeometry(mainGeometry);
     mainWindow.show();
     QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
     ProbeResult window(workedExample(false), 0, tp.platform, &mainWindow);
-    QPoint centre;
+    QRect placed;
     QPoint mainCentre;
+    QRect available;
+    bool transientOfMain = false;
     const bool finished = runModal(window, [&] {
         QTRY_VERIFY(window.isActiveWindow());
-        centre = window.frameGeometry().center();
+        placed = window.frameGeometry();
         mainCentre = mainWindow.frameGeometry().center();
+        available = mainWindow.screen()->availableGeometry();
+        // A transient of the main window: kept above it and out of the
+        // taskbar.
+        transientOfMain = window.windowHandle()->transientParent() == mainWindow.windowHandle();
         window.done(0);
     });
     QVERIFY(finished);
-    QVERIFY2((centre - mainCentre).manhattanLength() <= 2,
-             qPrintable(QStringLiteral("centre %1,%2 main %3,%4")
-                            .arg(centre.x()).arg(centre.y()).arg(mainCentre.x()).arg(mainCentre.y())));
+    QVERIFY(transientOfMain);
+    if (atScreenCorner) {
+        QCOMPARE(placed.topLeft(), available.topLeft());
+    } else {
+        const QPoint centre = placed.center();
+        QVERIFY2((centre - mainCentre).manhattanLength() <= 2,
+                 qPrintable(QStringLiteral("centre %1,%2 main %3,%4")
+                                .arg(centre.x()).arg(centre.y())
+                                .arg(mainCentre.x()).arg(mainCentre.y())));
+    }
 }
 
 void TestFrmResult::chartSurvivesBeingCovered()
