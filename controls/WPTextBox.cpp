@@ -137,6 +137,16 @@ bool WPTextBox::eventFilter(QObject *watched, QEvent *event)
     case QEvent::FocusIn:
         focusIn(static_cast<QFocusEvent *>(event));
         return true;
+    case QEvent::InputMethodQuery:
+        // QLineEdit answers ImEnabled without looking at its attribute.
+        if (m_imeMode == IMEDisable) {
+            auto *query = static_cast<QInputMethodQueryEvent *>(event);
+            static_cast<QObject *>(m_edit)->event(query);
+            if (query->queries() & Qt::ImEnabled)
+                query->setValue(Qt::ImEnabled, false);
+            return true;
+        }
+        return false;
     case QEvent::FocusOut:
         if (static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason)
             m_closeInputMethod();
@@ -524,7 +534,7 @@ void WPTextBox::setSelectOnFocus(bool select)
 
 bool WPTextBox::isControlEnabled() const
 {
-    return !testAttribute(Qt::WA_Disabled);
+    return !testAttribute(Qt::WA_ForceDisabled);  // set by setEnabled(false) alone
 }
 
 void WPTextBox::setControlEnabled(bool enabled)
@@ -547,14 +557,20 @@ void WPTextBox::applyPasswordChar(const QString &mask)
     if (mask.isEmpty()) {
         m_edit->setEchoMode(QLineEdit::Normal);
     } else {
-        if (!m_maskStyle) {
+        // QLineEdit asks its style for the mask only when the style changes.
+        const bool first = !m_maskStyle;
+        if (first) {
             m_maskStyle = new MaskStyle;
             m_maskStyle->setParent(this);
-            m_edit->setStyle(m_maskStyle);
         }
         static_cast<MaskStyle *>(m_maskStyle)->mask = mask[0];
+        if (first) {
+            m_edit->setStyle(m_maskStyle);
+        } else {
+            QEvent styleChange(QEvent::StyleChange);
+            QCoreApplication::sendEvent(m_edit, &styleChange);
+        }
         m_edit->setEchoMode(QLineEdit::Password);
-        m_edit->update();
     }
     applyIMEMode();  // QLineEdit resets the input-method attribute with the echo mode
 }
