@@ -5,6 +5,7 @@
 #include "shell/Browser.h"
 #include "shell/BuildConfig.h"
 #include "shell/Clock.h"
+#include "shell/FontWarmup.h"
 #include "shell/Fonts.h"
 #include "shell/MessageBoxes.h"
 #include "shell/Platform.h"
@@ -17,6 +18,7 @@
 
 int main(int argc, char **argv)
 {
+    FontWarmup fontWarmup;
     installFontSubstitutions();
     QApplication app(argc, argv);
     installApplicationFont();
@@ -30,6 +32,6 @@ int main(int argc, char **argv)
     Platform platform{settings, clock, random, sound, messages, browser,
                       SiteConfig{BuildConfig::makerSite(), BuildConfig::rankingServer()}};
 
-    const auto window = modMain::Main(platform);
+    const auto window = modMain::Main(platform, [&] { fontWarmup.wait(); });
     return app.exec();
 }

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl1-mesa-dev libx11-dev
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl1-mesa-dev libx11-dev libfontconfig-dev
     fonts-ipafont-gothic
     xvfb xdotool
 )

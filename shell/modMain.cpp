@@ -25,7 +25,7 @@ QString MakeUserID(qint32 tickCount, qint64 dayNumber)
     return QString::number(product == 0.0 ? 0.0 : product, 'f', 0);
 }
 
-std::unique_ptr<frmMain> Main(Platform &platform)
+std::unique_ptr<frmMain> Main(Platform &platform, const std::function<void()> &beforeShow)
 {
     const QString app = QStringLiteral("Tovrika");
     const QString section = QStringLiteral("UserData");
@@ -40,6 +40,8 @@ std::unique_ptr<frmMain> Main(Platform &platform)
     }
 
     auto window = std::make_unique<frmMain>(platform);
+    if (beforeShow)
+        beforeShow();
     window->show();
     return window;
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QDate;
@@ -23,6 +24,8 @@ QString MakeUserID(qint32 tickCount, qint64 dayNumber);
 
 // The start routine: reads the identifier (creating and storing it on first
 // use), keeps it in strUserID, then creates and shows the main window.
-std::unique_ptr<frmMain> Main(Platform &platform);
+// beforeShow runs between the two: start-up work done in the background that
+// the first frame needs is waited for there.
+std::unique_ptr<frmMain> Main(Platform &platform, const std::function<void()> &beforeShow = {});
 
 } // namespace modMain
