@@ -38,6 +38,9 @@ grep -q '^listening' "$e2e_work/server.log" || fail "the test server is not list
 
 start_xvfb
 fresh_home
+# The game must draw on the X server above, whatever the caller's platform
+# (the unit tests run with QT_QPA_PLATFORM=offscreen).
+export QT_QPA_PLATFORM=xcb
 start_game "$game"
 
 window_count() { game_windows | grep -c . || true; }
