@@ -126,12 +126,16 @@ bool CharPattern::matchesCodes(const char32_t *text, qsizetype length) const
 
 QString CharPattern::filtered(QStringView text) const
 {
+    // The common case, a pattern of one element (every check mode's), skips
+    // the general matcher.
+    const Element *single = m_elements.size() == 1 && m_elements[0].kind != Element::Run
+                          ? &m_elements[0] : nullptr;
     QString kept;
     kept.reserve(text.size());
     for (qsizetype i = 0; i < text.size();) {
         const auto [code, units] = codePointAt(text, i);
-        if (matches(code))
-            kept.append(text.mid(i, units));
+        if (single ? single->admits(code) : matches(code))
+            kept.append(text.data() + i, units);
         i += units;
     }
     return kept;

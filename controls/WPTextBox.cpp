@@ -517,11 +517,27 @@ int WPTextBox::maxLength() const
     return m_edit->maxLength() == NoLimit ? 0 : m_edit->maxLength();
 }
 
+// QLineEdit re-assigns its text when the limit changes, which drops the
+// selection; the limit alone should not move it.
+void WPTextBox::applyMaxLength(int length)
+{
+    const int start = selStart();
+    const int selected = selLength();
+    const int cursor = m_edit->cursorPosition();
+    m_edit->setMaxLength(length == 0 ? NoLimit : length);
+    const int size = int(m_edit->text().size());
+    if (selected > 0 && start + selected <= size)
+        m_edit->setSelection(cursor == start ? start + selected : start,
+                             cursor == start ? -selected : selected);
+    else
+        m_edit->setCursorPosition(std::min(cursor, size));
+}
+
 bool WPTextBox::setMaxLength(int length)
 {
     if (length < 0)
         return false;
-    m_edit->setMaxLength(length == 0 ? NoLimit : length);
+    applyMaxLength(length);
     report("MaxLength");
     return true;
 }
@@ -665,6 +681,7 @@ void WPTextBox::ReadProperties(const PropertyBag &bag)
     applyIMEMode();
     m_checkMode = CheckNone;
     m_checkPattern.clear();
+    m_edit->setMaxLength(NoLimit);  // the stored limit comes after the text
     m_edit->setText(bag.read(QStringLiteral("Text"), DesignedText).toString());
     m_edit->setToolTip(bag.read(QStringLiteral("ToolTipText"), QString()).toString());
     const int length = int(m_edit->text().size());
@@ -673,7 +690,7 @@ void WPTextBox::ReadProperties(const PropertyBag &bag)
     m_edit->setSelection(start, selected);
     const int maxLength = bag.read(QStringLiteral("MaxLength"), 0).toInt();
     if (maxLength >= 0)
-        m_edit->setMaxLength(maxLength == 0 ? NoLimit : maxLength);
+        applyMaxLength(maxLength);
 
     m_selectOnFocus = bag.read(QStringLiteral("SelectOnFocus"), true).toBool();
     setEnabled(bag.read(QStringLiteral("Enabled"), true).toBool());

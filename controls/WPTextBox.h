@@ -28,6 +28,10 @@
 // Enter, for one) still gets it. A changed code is delivered to txtOld as a
 // new key event carrying the new character. Codes are 16-bit: a handler's
 // value is taken modulo 65536.
+// Keys a window takes as shortcuts (QShortcut, QAction) never reach the key
+// test. A QDialog handles Escape only after its focused child, so in modes 1
+// to 4 Escape beeps before it closes the dialog; a dialog that wants a silent
+// Escape gives it a QShortcut.
 // After every change of the text, however it came (typing, paste, Text), the
 // change test runs: Change() is emitted first, then the characters the
 // pattern rejects are removed and the cleaned text is assigned, which emits
@@ -46,7 +50,14 @@
 // palette (see SystemColor.h), anything else is RGB stored as 0x00BBGGRR.
 // The disabled look is the button-face background on the surface and on
 // txtOld; the text keeps its colour and txtOld's own enabled state is never
-// touched.
+// touched. Enabled is the control's own state: a disabled parent does not
+// grey it. A plain QWidget::setEnabled() gets the look too, without the
+// change report. Showing re-assigns BackColor, and so reports it.
+//
+// Focus. The control hands its focus to txtOld. With SelectOnFocus the whole
+// text is selected when txtOld gets the focus; without it the selection is
+// left as it was (QLineEdit itself drops the selection when it loses the
+// focus). Losing the focus closes the input method.
 //
 // Errors. Setters that can refuse a value return false and keep the old
 // value: Alignment and IMEMode outside 16 bits or outside their values,
@@ -69,9 +80,10 @@
 // and calls restoreFromDefinition() after setupUi(). Fonts are stored as
 // QFont::toString() (a family and a point size, "ＭＳ Ｐゴシック,9", is enough).
 //
-// Differences from a classic Windows text box that Qt imposes:
-// - QLineEdit cannot hold more than MaxLength characters: a longer text,
-//   assigned or restored, is cut to the limit when either is set.
+// Limits that QLineEdit sets:
+// - It cannot hold more than MaxLength characters: a longer text is cut to
+//   the limit when the text or the limit is set (a restore sets the stored
+//   text before the stored limit, so only that limit can cut it).
 // - Font is a value, not a shared object: assign Font to change it.
 // - IMEMode 3 switches the input method off for txtOld; the other values
 //   (0 to 10) are kept and saved, but Qt has no portable way to preset an
@@ -172,6 +184,7 @@ public:
     void setCheckMode(int mode);
     QString checkPattern() const { return m_checkPattern; }
     void setCheckPattern(const QString &pattern);
+    // Margins in pixels. A negative value (or one beyond 16 bits) is ignored.
     int leftMargin() const { return m_leftMargin; }
     void setLeftMargin(int margin);
     int topMargin() const { return m_topMargin; }
@@ -182,8 +195,8 @@ public:
     void setRightMargin(int margin);
 
     // Persistence. Names in the bag are matched without regard to case.
-    void InitProperties();                         // a new instance's values
-    void ReadProperties(const PropertyBag &bag);   // restore, reports nothing
+    void InitProperties();  // a new instance's values of the control's own fields
+    void ReadProperties(const PropertyBag &bag);  // restore, reports nothing
     void WriteProperties(PropertyBag &bag) const;  // the eighteen entries
     // Restores from the DefinitionProperty dynamic property when present.
     // Returns false (and changes nothing) when the widget has none.
@@ -195,11 +208,14 @@ signals:
     // The stored value of the named property changed (exact property name).
     void propertyChanged(const QString &name);
 
+    // Left button on txtOld (a double click raises Click once, then DblClick).
     void Click();
     void DblClick();
     // keyCode is the Qt::Key, shift the mask 1 Shift, 2 Ctrl, 4 Alt. Setting
     // keyCode to 0 swallows the key.
     void KeyDown(int &keyCode, int &shift);
+    // Every key with text, before the key test: keyAscii is the first UTF-16
+    // unit of the text. Change it to insert another character, 0 to discard.
     void KeyPress(int &keyAscii);
     void KeyUp(int &keyCode, int &shift);
     // button: 1 left, 2 right, 4 middle (MouseMove: the buttons held); x and
@@ -207,6 +223,7 @@ signals:
     void MouseDown(int &button, int &shift, float &x, float &y);
     void MouseMove(int &button, int &shift, float &x, float &y);
     void MouseUp(int &button, int &shift, float &x, float &y);
+    // After every change of the text, before the change test.
     void Change();
 
 protected:
@@ -236,6 +253,7 @@ private:
     void applyIMEMode();
     bool applyAlignment(int alignment);
     void applyPasswordChar(const QString &mask);
+    void applyMaxLength(int length);
     void report(const char *name);
 
     QLineEdit *m_edit = nullptr;

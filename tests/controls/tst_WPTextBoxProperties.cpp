@@ -186,6 +186,8 @@ void tst_WPTextBoxProperties::selection()
     QVERIFY(m_box->setSelLength(3));
     QCOMPARE(m_box->editor()->selectedText(), QStringLiteral("ell"));
     QCOMPARE(m_box->selStart(), 1);
+    QVERIFY(m_box->setMaxLength(10));  // QLineEdit alone would drop the selection
+    QCOMPARE(m_box->editor()->selectedText(), QStringLiteral("ell"));
     QVERIFY(m_box->setSelLength(99));  // clamped at the end
     QCOMPARE(m_box->editor()->selectedText(), QStringLiteral("ello"));
     QVERIFY(m_box->setSelStart(10));
