@@ -117,11 +117,12 @@ QString WPTextBox::activePattern() const
 
 bool WPTextBox::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != m_edit || m_forwardingKey)
+    if (watched != m_edit)
         return QWidget::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::KeyPress:
-        return filterKey(static_cast<QKeyEvent *>(event));
+        // A key the control changed itself goes straight to txtOld.
+        return !m_forwardingKey && filterKey(static_cast<QKeyEvent *>(event));
     case QEvent::KeyRelease: {
         const auto *key = static_cast<QKeyEvent *>(event);
         int keyCode = key->key();
