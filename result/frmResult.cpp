@@ -5,15 +5,14 @@
 #include "result/frmEntry.h"
 #include "shell/Platform.h"
 #include "shell/Sound.h"
+#include "shell/WindowDefinition.h"
 
 #include "ui_frmResult.h"
 
 #include <QEvent>
 #include <QPixmap>
-#include <QScreen>
 #include <QShowEvent>
 
-#include <algorithm>
 
 frmResult::frmResult(const PlayRecord &record, int modeIndex, Platform &platform, QWidget *parent)
     : frmResult(DefinitionOnly{}, record, modeIndex, platform, parent)
@@ -32,18 +31,7 @@ frmResult::frmResult(DefinitionOnly, const PlayRecord &record, int modeIndex, Pl
     m_ui->setupUi(this);
     setFixedSize(482, 267);
 
-    // The window definition gives some sizes in fractions of a point, which
-    // the .ui format cannot hold.
-    const auto setPointSize = [](QWidget *widget, qreal points) {
-        QFont font = widget->font();
-        font.setPointSizeF(points);
-        widget->setFont(font);
-    };
-    for (QWidget *axisLabel : {m_ui->Label1, m_ui->Label2, m_ui->Label3, m_ui->Label4,
-                               m_ui->Label5, m_ui->Label6, m_ui->Label8})
-        setPointSize(axisLabel, 8.25);
-    setPointSize(m_ui->lblScore, 20.25);
-    setPointSize(m_ui->Label7, 11.25);
+    applyExactPointSizes(this);
 
     connect(m_ui->btnEntry, &QPushButton::clicked, this, &frmResult::btnEntryClicked);
     connect(m_ui->btnClose, &QPushButton::clicked, this, &frmResult::btnCloseClicked);
@@ -114,28 +102,10 @@ void frmResult::changeEvent(QEvent *event)
 void frmResult::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
-        centreOverOwner();
-}
-
-void frmResult::centreOverOwner()
-{
     // QDialog's own placement allows for a title bar this window does not
-    // have, which leaves it off centre by half a title bar; place it here
-    // instead, frame and all, and keep it on the owner's screen.
-    const QWidget *owner = parentWidget() ? parentWidget()->window() : nullptr;
-    if (!owner)
-        return;
-    QRect placed = frameGeometry();
-    placed.moveCenter(owner->frameGeometry().center());
-    if (const QScreen *screen = owner->screen()) {
-        const QRect available = screen->availableGeometry();
-        placed.moveLeft(std::clamp(placed.left(), available.left(),
-                                   std::max(available.left(), available.right() + 1 - placed.width())));
-        placed.moveTop(std::clamp(placed.top(), available.top(),
-                                  std::max(available.top(), available.bottom() + 1 - placed.height())));
-    }
-    move(placed.topLeft());
+    // have, which leaves it off centre by half a title bar.
+    if (!event->spontaneous())
+        centreOver(this, parentWidget());
 }
 
 void frmResult::openEntryWindow()

@@ -52,7 +52,6 @@ private:
     void setTexts();
     void setUpEntry();
     void activationStep();
-    void centreOverOwner();
     void btnEntryClicked();
     void btnCloseClicked();
 

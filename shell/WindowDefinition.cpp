@@ -7,6 +7,8 @@
 #include <QSvgRenderer>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace {
 
 void applyPointSize(QWidget *widget)
@@ -46,16 +48,21 @@ QColor foreColor(const QWidget *widget)
 
 void centreOver(QWidget *window, const QWidget *owner)
 {
-    QRect area;
-    if (owner)
-        area = owner->frameGeometry();
-    else if (const QScreen *screen = QGuiApplication::primaryScreen())
-        area = screen->availableGeometry();
+    const QScreen *screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    const QRect area = owner ? owner->window()->frameGeometry() : available;
     if (area.isEmpty())
         return;
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(area.center());
-    window->move(frame.topLeft());
+    QRect placed = window->frameGeometry();
+    placed.moveCenter(area.center());
+    // An owner near the edge of the screen must not push the window off it.
+    if (!available.isEmpty()) {
+        placed.moveLeft(std::clamp(placed.left(), available.left(),
+                                   std::max(available.left(), available.right() + 1 - placed.width())));
+        placed.moveTop(std::clamp(placed.top(), available.top(),
+                                  std::max(available.top(), available.bottom() + 1 - placed.height())));
+    }
+    window->move(placed.topLeft());
 }
 
 QPixmap svgPixmap(const QString &resource, const QSize &size)

@@ -19,8 +19,8 @@ void applyExactPointSizes(QWidget *window);
 void setForeColor(QWidget *widget, const QColor &color);
 QColor foreColor(const QWidget *widget);
 
-// Places window centred over owner (or over the primary screen's available
-// area when owner is null).
+// Places window, frame and all, centred over owner's window (or over the
+// primary screen's available area when owner is null), kept on the screen.
 void centreOver(QWidget *window, const QWidget *owner);
 
 // Renders an SVG resource at a fixed pixel size. Done directly through
