@@ -7,9 +7,9 @@
 
 namespace {
 
-// Reads one HTTP/1.1 response as its bytes arrive and keeps the body of a
-// 2xx answer. The head is read only to know where the body ends
-// (Content-Length, chunked, or the end of the connection).
+// Reads one HTTP/1.1 response as its bytes arrive and keeps its body. The
+// head is read only to know where the body ends (Content-Length, chunked, or
+// the end of the connection) and to skip interim 1xx answers.
 class ResponseReader
 {
 public:
@@ -101,11 +101,9 @@ private:
                 m_state = State::StatusLine;
                 return true;
             }
-            if (m_status < 200 || m_status >= 300) {
-                m_state = State::Failed;
-                return false;
-            }
-            if (m_status == 204 || m_status == 205)
+            // The status is not judged: the body of a complete answer is
+            // the answer, whatever the status says. These carry no body.
+            if (m_status == 204 || m_status == 205 || m_status == 304)
                 m_remaining = 0;
             if (m_chunked)
                 m_state = State::ChunkSize;

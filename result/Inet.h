@@ -37,11 +37,11 @@ public:
 
     // One GET of url, never retried, redirects not followed. url is the
     // encoded form, "http://host[:port]/path?query"; path and query go out
-    // byte for byte as given. The body when a complete response with a 2xx
-    // status arrived; nullopt otherwise: a URL that is not http, no
-    // connection, time-out, a connection lost before the end of the body,
-    // any other status (an error page is not an answer), or a body longer
-    // than MaxBodyBytes. The headers serve only to find the end of the body.
+    // byte for byte as given. The body when a complete response arrived,
+    // whatever its status (an error page is simply no answer word); nullopt
+    // otherwise: a URL that is not http, no connection, time-out, a
+    // connection lost before the end of the body, or a body longer than
+    // MaxBodyBytes. The head serves only to find the end of the body.
     std::optional<QByteArray> OpenURL(const QByteArray &url);
 
 private:

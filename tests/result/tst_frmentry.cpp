@@ -333,7 +333,8 @@ void TestFrmEntry::sendShowsTheAnswer_data()
                                                  << Failure;
     QTest::newRow("500 error page") << Setup::AnswerStatus
         << QByteArray("<html><body>Internal Server Error</body></html>") << Icon::Error << Failure;
-    QTest::newRow("500 with OK") << Setup::AnswerStatus << QByteArray("OK") << Icon::Error << Failure;
+    QTest::newRow("500 with OK") << Setup::AnswerStatus << QByteArray("OK") << Icon::Information
+        << QStringLiteral("おめでとうございます。ランクインしました！"); // only the body is read
     QTest::newRow("empty") << Setup::Answer << QByteArray() << Icon::Error << Failure;
     QTest::newRow("OK and a line break") << Setup::Answer << QByteArray("OK\n") << Icon::Error << Failure;
     QTest::newRow("lower-case ok") << Setup::Answer << QByteArray("ok") << Icon::Error << Failure;
