@@ -24,6 +24,6 @@ if [ ${#missing[@]} -gt 0 ]; then
         sudo=(sudo)
     fi
     "${sudo[@]}" apt-get update -qq
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
         "${missing[@]}"
 fi
