@@ -29,6 +29,8 @@ const QString DesignedText = QStringLiteral("WPTextBox");
 class MaskStyle final : public QProxyStyle
 {
 public:
+    explicit MaskStyle(const QString &baseStyleKey) : QProxyStyle(baseStyleKey) {}
+
     QChar mask;
 
     int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
@@ -57,6 +59,15 @@ char32_t firstCharacter(const QString &text)
 bool isMargin(int value)
 {
     return value >= 0 && value <= SHRT_MAX;
+}
+
+// A restored margin is taken as stored, untested, but it is a 16-bit value:
+// one past 16 bits (a hand-edited definition) restores as no margin.
+int restoredMargin(const PropertyBag &bag, const QString &name)
+{
+    bool ok = false;
+    const qlonglong value = bag.read(name, 0).toLongLong(&ok);
+    return ok && value >= SHRT_MIN && value <= SHRT_MAX ? int(value) : 0;
 }
 
 } // namespace
@@ -148,10 +159,15 @@ bool WPTextBox::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
         return false;
-    case QEvent::FocusOut:
-        if (static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason)
+    case QEvent::FocusOut: {
+        const auto reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason != Qt::PopupFocusReason)
             m_closeInputMethod();
+        // Focus lost to a popup or with the window stays the window's focus
+        // widget and comes back the same way: remember that it only left.
+        m_focusAway = reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason;
         return false;
+    }
     default:
         return false;
     }
@@ -283,7 +299,15 @@ void WPTextBox::focusIn(QFocusEvent *event)
     const int length = m_edit->selectionLength();
     const int cursor = m_edit->cursorPosition();
     static_cast<QObject *>(m_edit)->event(event);
-    if (m_selectOnFocus) {
+    // Focus that comes back from the box's own context menu or with its
+    // window is no move into the box: a paste from that menu must go where
+    // the caret was, and the next key after a window switch must not replace
+    // the whole name.
+    const bool returning = m_focusAway
+                        && (event->reason() == Qt::PopupFocusReason
+                            || event->reason() == Qt::ActiveWindowFocusReason);
+    m_focusAway = false;
+    if (m_selectOnFocus && !returning) {
         m_edit->selectAll();
     } else if (hadSelection) {
         if (cursor == start)
@@ -299,11 +323,13 @@ void WPTextBox::focusIn(QFocusEvent *event)
 
 void WPTextBox::layoutPass()
 {
-    const int w = width();
-    const int h = height();
-    m_edit->resize(std::max(0, w - 4 - m_leftMargin - m_rightMargin),
-                   std::max(0, h - 4 - m_topMargin));
-    m_edit->move(m_leftMargin + 2, h - m_edit->height() - 2);
+    // Margins are 16-bit, the size is a widget's: in 64 bits nothing here
+    // can overflow, whatever was restored.
+    const qint64 w = width();
+    const qint64 h = height();
+    m_edit->resize(int(std::max<qint64>(0, w - 4 - m_leftMargin - m_rightMargin)),
+                   int(std::max<qint64>(0, h - 4 - m_topMargin)));
+    m_edit->move(m_leftMargin + 2, int(h - m_edit->height() - 2));
     QColor fill;
     if (isControlEnabled()) {
         fill = SystemColor::toColor(m_backColor);
@@ -311,7 +337,7 @@ void WPTextBox::layoutPass()
     } else {
         fill = SystemColor::toColor(SystemColor::ButtonFace);
     }
-    m_surface = {w, h, fill, SystemColor::toColor(SystemColor::ButtonShadow),
+    m_surface = {int(w), int(h), fill, SystemColor::toColor(SystemColor::ButtonShadow),
                  SystemColor::toColor(SystemColor::Light3D)};
     update();
 }
@@ -491,9 +517,9 @@ int WPTextBox::selStart() const
 
 bool WPTextBox::setSelStart(int start)
 {
-    if (start < 0)
+    if (start < 0 || start > m_edit->text().size())
         return false;
-    m_edit->setCursorPosition(std::min(start, int(m_edit->text().size())));
+    m_edit->setCursorPosition(start);
     report("SelStart");
     return true;
 }
@@ -577,7 +603,10 @@ void WPTextBox::applyPasswordChar(const QString &mask)
         // QLineEdit asks its style for the mask only when the style changes.
         const bool first = !m_maskStyle;
         if (first) {
-            m_maskStyle = new MaskStyle;
+            // Based on a copy of the application's own style, so the box looks
+            // like every other control; without a base, QProxyStyle falls
+            // back to the platform's default style.
+            m_maskStyle = new MaskStyle(QApplication::style()->name());
             m_maskStyle->setParent(this);
         }
         static_cast<MaskStyle *>(m_maskStyle)->mask = mask[0];
@@ -698,9 +727,9 @@ void WPTextBox::ReadProperties(const PropertyBag &bag)
     applyPasswordChar(bag.read(QStringLiteral("PasswordChar"), QString()).toString());
     m_checkMode = bag.read(QStringLiteral("CheckMode"), 0).toInt();
     m_checkPattern = bag.read(QStringLiteral("CheckPattern"), QString()).toString();
-    m_leftMargin = bag.read(QStringLiteral("LeftMargin"), 0).toInt();
-    m_topMargin = bag.read(QStringLiteral("TopMargin"), 0).toInt();
-    m_rightMargin = bag.read(QStringLiteral("RightMargin"), 0).toInt();
+    m_leftMargin = restoredMargin(bag, QStringLiteral("LeftMargin"));
+    m_topMargin = restoredMargin(bag, QStringLiteral("TopMargin"));
+    m_rightMargin = restoredMargin(bag, QStringLiteral("RightMargin"));
     m_restoring = false;
 }
 

@@ -61,7 +61,9 @@
 //
 // Errors. Setters that can refuse a value return false and keep the old
 // value: Alignment and IMEMode outside 16 bits or outside their values,
-// negative SelStart, SelLength or MaxLength. Through QObject::setProperty a
+// negative SelStart, SelLength or MaxLength, and a SelStart past the end of
+// the text (the inner box's own error: nothing changes, nothing is
+// reported). Through QObject::setProperty a
 // refusal shows only as the unchanged value. Negative margins are ignored
 // silently and run no layout pass.
 //
@@ -169,7 +171,7 @@ public:
     QString toolTipText() const;
     void setToolTipText(const QString &tip);
     int selStart() const;
-    bool setSelStart(int start);  // collapses the selection; clamps at the end
+    bool setSelStart(int start);  // collapses the selection; refuses a place past the end
     int selLength() const;
     bool setSelLength(int length);  // from SelStart; clamps at the end
     int maxLength() const;          // 0 = no limit
@@ -264,6 +266,7 @@ private:
     bool m_forwardingKey = false;
     bool m_restoring = false;
     bool m_afterDblClick = false;
+    bool m_focusAway = false;  // lost to a popup or with the window, may return
 
     // The control's own fields; everything else lives in txtOld.
     int m_rightMargin = 0;
