@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl1-mesa-dev libx11-dev libfontconfig-dev
     fonts-ipafont-gothic
     xvfb xdotool
+    clang libclang-rt-14-dev
 )
 
 missing=()

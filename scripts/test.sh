@@ -2,6 +2,7 @@
 # Sets up, builds and runs every test twice: in a plain build, then in a build
 # with AddressSanitizer and UndefinedBehaviorSanitizer. The tests of the real
 # window start their own Xvfb and a loopback ranking server on this port.
+# Last, every fuzz target runs for a few seconds from its seed corpus.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,5 +24,8 @@ echo "== Plain build =="
 run_suite build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer build =="
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTOVRIKA_SANITIZE=ON -DTOVRIKA_BUILD_BENCH=OFF
+
+echo "== Fuzz targets, a few seconds each =="
+bash bench/fuzz.sh 5 || status=1
 
 exit $status
