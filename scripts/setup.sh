@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl1-mesa-dev libx11-dev libfontconfig-dev
     fonts-ipafont-gothic
-    xvfb xdotool
+    xvfb xdotool openbox x11-utils imagemagick
     clang libclang-rt-14-dev
 )
 

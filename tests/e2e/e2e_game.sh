@@ -24,6 +24,6 @@ keys_to "$result" Escape
 wait_for_windows 1 >/dev/null
 
 keys_to "$main" Escape
-code=$(wait_for_exit)
-[ "$code" = 0 ] || fail "exit code $code"
+wait_for_exit
+[ "$game_code" = 0 ] || fail "exit code $game_code"
 echo "PASS: game started, ended by penalties, result window closed with Esc, exit code 0"

@@ -119,8 +119,8 @@ wait_count 2                                # the entry window closed itself
 keys_to "$result" Escape
 wait_count 1
 keys_to "$main" Escape
-code=$(wait_for_exit)
-[ "$code" = 0 ] || fail "exit code $code"
+wait_for_exit
+[ "$game_code" = 0 ] || fail "exit code $game_code"
 
 # Exactly one request, of the expected shape, for this player and score.
 [ -f "$requests" ] || fail "the server received nothing"

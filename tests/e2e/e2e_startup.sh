@@ -15,8 +15,8 @@ title=$(xdotool getwindowname "$main")
 [ "$title" = "Tovrika？" ] || fail "window title is '$title'"
 
 keys_to "$main" Escape
-code=$(wait_for_exit)
-[ "$code" = 0 ] || fail "exit code $code"
+wait_for_exit
+[ "$game_code" = 0 ] || fail "exit code $game_code"
 
 [ -f "$ini" ] || fail "no settings file at $ini"
 grep -Eq '^UserID=-?[0-9]+$' "$ini" || fail "no numeric UserID in: $(cat "$ini")"

@@ -35,6 +35,21 @@ start_xvfb() {
     local display
     read -r -t 20 display <"$fifo" || fail "Xvfb did not start"
     export DISPLAY=:$display
+    start_window_manager
+}
+
+# A player's desktop has a window manager, and only with one do the game's
+# windows get the keyboard focus the way they do there.
+start_window_manager() {
+    command -v openbox >/dev/null || fail "openbox is not installed"
+    openbox --sm-disable >"$e2e_work/openbox.log" 2>&1 &
+    e2e_pids+=($!)
+    local tries=0
+    until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
+        tries=$((tries + 1))
+        [ $tries -lt 100 ] || fail "openbox did not start: $(cat "$e2e_work/openbox.log")"
+        sleep 0.1
+    done
 }
 
 # A HOME of its own, so that no real settings are read or written.
@@ -76,24 +91,29 @@ wait_for_windows() {
     done
 }
 
-# Sends keys to the focused window after giving it the focus (no window
-# manager runs under Xvfb).
+# Sends keys to a window after activating it, as a click on it would.
 keys_to() {
     local window=$1
     shift
-    xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+    xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
     xdotool key --delay 30 "$@"
 }
 
-# Waits for the game to end; prints its exit code.
+# Waits for the game to end; sets game_code to its exit status. It runs in
+# this shell, never in a command substitution: only the shell that started
+# the game can collect its status, and a subshell's wait races the parent's
+# reaping and reports nonsense such as -1.
 wait_for_exit() {
     local tries=0
     while kill -0 "$game_pid" 2>/dev/null; do
         tries=$((tries + 1))
         [ $tries -lt 100 ] || fail "the game did not end"
         sleep 0.1
+        # kill -0 succeeds on a zombie too; wait below collects it.
+        if ! ps -o stat= -p "$game_pid" 2>/dev/null | grep -qv Z; then
+            break
+        fi
     done
-    local code=0
-    wait "$game_pid" || code=$?
-    echo "$code"
+    game_code=0
+    wait "$game_pid" || game_code=$?
 }
