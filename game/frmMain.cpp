@@ -4,6 +4,7 @@
 
 #include "game/GameRules.h"
 #include "game/QuestionGenerator.h"
+#include "result/RankingProtocol.h"
 #include "result/frmResult.h"
 #include "shell/AppTitle.h"
 #include "shell/Browser.h"
@@ -161,14 +162,16 @@ void frmMain::btnClear_Click()
 void frmMain::btnRanking_Click()
 {
     // The identifier holds digits and perhaps a "-": appended as it is.
-    m_platform.browser.open(QUrl(m_platform.site.makerSite + QStringLiteral("/wuppet/wpbrand/tovrika/")
-                                     + QStringLiteral("?id=") + strUserID,
+    using namespace RankingProtocol;
+    m_platform.browser.open(QUrl(m_platform.site.makerSite + QLatin1String(RankingPagePath) + u'?'
+                                     + QLatin1String(RankingPageIdKey) + u'=' + strUserID,
                                  QUrl::StrictMode));
 }
 
 void frmMain::btnWuppet_Click()
 {
-    m_platform.browser.open(QUrl(m_platform.site.makerSite + QStringLiteral("/"), QUrl::StrictMode));
+    m_platform.browser.open(QUrl(m_platform.site.makerSite + QLatin1String(RankingProtocol::HomePagePath),
+                                 QUrl::StrictMode));
 }
 
 void frmMain::StartGame()

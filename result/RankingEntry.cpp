@@ -14,10 +14,11 @@ QByteArray requestUrl(const QString &rankingServer, qint16 nScore, const QString
 {
     QByteArray url = rankingServer.toUtf8();
     url += CgiPath;
-    url += "?hs=" + QByteArray::number(nScore);
-    url += "&nm=" + queryValue(name) + '@' + queryValue(userId);
-    url += "&md=" + QByteArray::number(modeIndex);
-    url += "&vr=" + QByteArray::number(RequestVersion);
+    using namespace RankingProtocol;
+    url += '?' + QByteArray(ScoreKey) + '=' + QByteArray::number(nScore);
+    url += '&' + QByteArray(NameKey) + '=' + queryValue(name) + '@' + queryValue(userId);
+    url += '&' + QByteArray(ModeKey) + '=' + QByteArray::number(modeIndex);
+    url += '&' + QByteArray(VersionKey) + '=' + QByteArray::number(RequestVersion);
     return url;
 }
 
@@ -30,13 +31,13 @@ Answer answerFor(const std::optional<QByteArray> &body)
 {
     using Icon = MessageBoxes::Icon;
     if (body) {
-        if (*body == "OK")
+        if (*body == RankingProtocol::AnswerOk)
             return {Icon::Information, QStringLiteral("おめでとうございます。ランクインしました！")};
-        if (*body == "CANNOT_RANK_IN")
+        if (*body == RankingProtocol::AnswerCannotRankIn)
             return {Icon::Information,
                     QStringLiteral("残念ながらランクインできませんでした。\r\n"
                                    "さらなる高得点を目指してみてください。")};
-        if (*body == "INVALID_VERSION")
+        if (*body == RankingProtocol::AnswerInvalidVersion)
             return {Icon::Information,
                     QStringLiteral("Tovrikaのバージョンが現在のランキングに対応していません。\r\n"
                                    "Tovrikaを最新のバージョンにしてください。")};

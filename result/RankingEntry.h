@@ -1,5 +1,6 @@
 #pragma once
 
+#include "result/RankingProtocol.h"
 #include "shell/MessageBoxes.h"
 
 #include <QByteArray>
@@ -14,9 +15,9 @@
 namespace RankingEntry {
 
 // Path of the entry CGI on the ranking server.
-inline constexpr char CgiPath[] = "/cgi-bin/tovrika/tovrentry.cgi";
+inline constexpr const char *CgiPath = RankingProtocol::EntryPath;
 // Request format version sent as "vr".
-inline constexpr int RequestVersion = 2;
+inline constexpr int RequestVersion = RankingProtocol::RequestVersion;
 
 // A query value as sent: ASCII letters, digits and "-" as they are, every
 // other character as %XX of its UTF-8 bytes. The name field admits only

@@ -1,0 +1,188 @@
+#include "server/Pages.h"
+
+#include "result/RankingProtocol.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace Pages {
+
+namespace {
+
+// The game's colours: the dark grey of the main window, its light panels and
+// the deep blue of its questions.
+constexpr char Style[] = R"css(
+:root { color-scheme: dark; }
+* { box-sizing: border-box; }
+body { margin: 0; background: #404040; color: #ffffff;
+  font-family: "IPAPGothic", "IPAexGothic", "Noto Sans CJK JP", sans-serif; line-height: 1.5; }
+header { background: #000040; padding: 1rem 1.25rem; border-bottom: 4px solid #e0e0e0; }
+header h1 { margin: 0; font-size: 1.6rem; letter-spacing: .05em; }
+header p { margin: .25rem 0 0; color: #e0e0e0; }
+main { max-width: 68rem; margin: 0 auto; padding: 1rem; }
+section.mode { margin-bottom: 2rem; }
+section.mode > h2 { font-size: 1.3rem; border-left: 6px solid #e0e0e0; padding-left: .5rem; }
+.boards { display: grid; grid-template-columns: repeat(auto-fit, minmax(18rem, 1fr)); gap: 1rem; }
+.board { background: #e0e0e0; color: #000000; border-radius: 6px; padding: .5rem .75rem 1rem; }
+.board h3 { margin: .25rem 0 .5rem; color: #000040; }
+table { width: 100%; border-collapse: collapse; font-variant-numeric: tabular-nums; }
+th, td { padding: .2rem .35rem; text-align: left; border-bottom: 1px solid #b0b0b0; }
+th { font-size: .85rem; color: #000040; }
+td.rank, td.score { text-align: right; white-space: nowrap; }
+td.when { font-size: .8rem; white-space: nowrap; }
+tr.own td { background: #000040; color: #ffffff; font-weight: bold; }
+tr.gap td { text-align: center; border-bottom: none; color: #606060; }
+p.empty { color: #404040; }
+p.share { margin: .5rem 0 0; font-weight: bold; color: #000040; }
+a { color: #ffffff; }
+footer { text-align: center; color: #e0e0e0; padding: 1rem; font-size: .85rem; }
+@media (max-width: 30rem) { header h1 { font-size: 1.3rem; } td.when { display: none; } th.when { display: none; } }
+)css";
+
+QByteArray pageShell(const QString &title, const QString &body)
+{
+    QString html = QStringLiteral("<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n"
+                                  "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                                  "<title>%1</title>\n<style>%2</style>\n</head>\n<body>\n%3</body>\n</html>\n")
+                       .arg(escapeHtml(title), QString::fromUtf8(Style), body);
+    return html.toUtf8();
+}
+
+QString when(qint64 ms, const QTimeZone &zone)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms, zone).toString(QStringLiteral("yyyy/MM/dd HH:mm"));
+}
+
+QString rowHtml(const BoardRow &row, bool own, const QTimeZone &zone)
+{
+    return QStringLiteral("<tr%1><td class=\"rank\">%2</td><td class=\"name\">%3</td>"
+                          "<td class=\"score\">%4</td><td class=\"when\">%5</td></tr>\n")
+        .arg(own ? QStringLiteral(" class=\"own\"") : QString())
+        .arg(row.rank)
+        .arg(escapeHtml(row.name))
+        .arg(row.score)
+        .arg(when(row.reachedMs, zone));
+}
+
+QString boardHtml(const BoardView &view, const QString &visitorId, const QTimeZone &zone)
+{
+    QString html = QStringLiteral("<div class=\"board\" id=\"board-%1-%2\">\n<h3>%3</h3>\n")
+                       .arg(view.mode)
+                       .arg(boardName(view.board), boardTitle(view.board));
+    if (view.rows.isEmpty()) {
+        html += QStringLiteral("<p class=\"empty\">まだエントリーがありません。</p>\n</div>\n");
+        return html;
+    }
+    html += QStringLiteral("<table>\n<thead><tr><th>順位</th><th>名前</th><th>得点</th>"
+                           "<th class=\"when\">日時</th></tr></thead>\n<tbody>\n");
+    for (const BoardRow &row : view.rows)
+        html += rowHtml(row, !visitorId.isEmpty() && row.userId == visitorId, zone);
+    if (view.visitorBelow) {
+        html += QStringLiteral("<tr class=\"gap\"><td colspan=\"4\">…</td></tr>\n");
+        html += rowHtml(*view.visitorBelow, true, zone);
+    }
+    html += QStringLiteral("</tbody>\n</table>\n");
+    if (view.visitorBelow) {
+        html += QStringLiteral("<p class=\"share\">あなたは %1 位（%2）</p>\n")
+                    .arg(view.visitorBelow->rank)
+                    .arg(escapeHtml(shareText(view.visitorBelow->rank, view.total)));
+    }
+    html += QStringLiteral("</div>\n");
+    return html;
+}
+
+} // namespace
+
+QString modeTitle(int mode)
+{
+    return mode == 0 ? QStringLiteral("30秒間激走モード") : QStringLiteral("90秒間耐久モード");
+}
+
+QString boardTitle(Board board)
+{
+    switch (board) {
+    case Board::Today:
+        return QStringLiteral("今日");
+    case Board::Week:
+        return QStringLiteral("今週");
+    case Board::All:
+        break;
+    }
+    return QStringLiteral("総合");
+}
+
+QString escapeHtml(const QString &text)
+{
+    QString escaped = text.toHtmlEscaped(); // & < > "
+    escaped.replace(u'\'', QLatin1String("&#39;"));
+    return escaped;
+}
+
+QByteArray rankingPage(const QList<BoardView> &boards, const QString &visitorId, const QTimeZone &zone)
+{
+    QString body = QStringLiteral("<header>\n<h1>Tovrika？ インターネットランキング</h1>\n"
+                                  "<p>一桁の暗算でどこまで走れるか。各モードの今日・今週・総合の順位です。</p>\n"
+                                  "</header>\n<main>\n");
+    for (int mode = 0; mode < RankingProtocol::ModeCount; ++mode) {
+        body += QStringLiteral("<section class=\"mode\" id=\"mode-%1\">\n<h2>%2</h2>\n<div class=\"boards\">\n")
+                    .arg(mode)
+                    .arg(modeTitle(mode));
+        for (const BoardView &view : boards) {
+            if (view.mode == mode)
+                body += boardHtml(view, visitorId, zone);
+        }
+        body += QStringLiteral("</div>\n</section>\n");
+    }
+    body += QStringLiteral("</main>\n<footer><a href=\"/\">Tovrika？ ホーム</a></footer>\n");
+    return pageShell(QStringLiteral("Tovrika？ ランキング"), body);
+}
+
+QByteArray homePage()
+{
+    const QString body = QStringLiteral(
+        "<header>\n<h1>Tovrika？</h1>\n<p>一桁の暗算ゲーム</p>\n</header>\n<main>\n"
+        "<p>Tovrika？ は、画面に出る「7 ＋ 8 ?」のような計算の答えの一の位を、キーひとつで答えていくゲームです。</p>\n"
+        "<p>30秒間激走モードと90秒間耐久モードでは、ゲージが尽きるまでにどれだけ正解できるかを競います。"
+        "最高得点はインターネットランキングにエントリーできます。</p>\n"
+        "<p><a href=\"%1\">インターネットランキングを見る</a></p>\n</main>\n")
+                             .arg(QLatin1String(RankingProtocol::RankingPagePath));
+    return pageShell(QStringLiteral("Tovrika？"), body);
+}
+
+QByteArray notFoundPage()
+{
+    return pageShell(QStringLiteral("Tovrika？ ページがありません"),
+                     QStringLiteral("<main>\n<h1>ページがありません</h1>\n<p><a href=\"/\">ホームへ</a></p>\n</main>\n"));
+}
+
+QByteArray boardJson(const BoardView &board, const QString &visitorId, const QTimeZone &zone)
+{
+    auto rowObject = [&](const BoardRow &row) {
+        QJsonObject object{{QStringLiteral("rank"), row.rank},
+                           {QStringLiteral("name"), row.name},
+                           {QStringLiteral("score"), row.score},
+                           {QStringLiteral("time"),
+                            QDateTime::fromMSecsSinceEpoch(row.reachedMs, zone).toString(Qt::ISODate)},
+                           {QStringLiteral("own"), !visitorId.isEmpty() && row.userId == visitorId}};
+        return object;
+    };
+    QJsonArray rows;
+    for (const BoardRow &row : board.rows)
+        rows.append(rowObject(row));
+    QJsonObject object{{QStringLiteral("mode"), board.mode},
+                       {QStringLiteral("board"), boardName(board.board)},
+                       {QStringLiteral("total"), board.total},
+                       {QStringLiteral("rows"), rows}};
+    if (board.visitorBelow) {
+        QJsonObject visitor = rowObject(*board.visitorBelow);
+        visitor.insert(QStringLiteral("share"), shareText(board.visitorBelow->rank, board.total));
+        object.insert(QStringLiteral("visitor"), visitor);
+    } else {
+        object.insert(QStringLiteral("visitor"), QJsonValue::Null);
+    }
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+} // namespace Pages

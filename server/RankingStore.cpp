@@ -1,0 +1,416 @@
+#include "server/RankingStore.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+bool isPostgres(const DatabaseConfig &config) { return config.kind == DatabaseConfig::Kind::Postgres; }
+
+// Failures that another server's transaction caused; the batch is tried again.
+bool isRetryable(const QString &sqlState)
+{
+    return sqlState == QLatin1String("23505") || sqlState == QLatin1String("40001")
+           || sqlState == QLatin1String("40P01");
+}
+
+} // namespace
+
+struct RankingStore::Statements
+{
+    explicit Statements(const QSqlDatabase &db)
+        : logInsert(db), logAnswer(db), bestSelect(db), bestInsert(db), bestUpdate(db), countAdd(db),
+          countHigher(db), countEqualBefore(db), countTotal(db), topRows(db), visitorRow(db)
+    {
+    }
+    QSqlQuery logInsert, logAnswer, bestSelect, bestInsert, bestUpdate, countAdd;
+    QSqlQuery countHigher, countEqualBefore, countTotal, topRows, visitorRow;
+};
+
+RankingStore::RankingStore(DatabaseConfig config, int top, QTimeZone zone, QString connectionName)
+    : m_config(std::move(config)), m_top(top), m_zone(std::move(zone)),
+      m_connectionName(std::move(connectionName))
+{
+}
+
+RankingStore::~RankingStore() { close(); }
+
+void RankingStore::close()
+{
+    m_statements.reset();
+    if (QSqlDatabase::contains(m_connectionName)) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(m_connectionName);
+    }
+}
+
+bool RankingStore::fail(const QString &what, const QSqlQuery &query)
+{
+    m_lastError = what + QStringLiteral(": ") + query.lastError().text();
+    m_lastSqlState = query.lastError().nativeErrorCode();
+    return false;
+}
+
+bool RankingStore::open(QString *error)
+{
+    close();
+    m_lastError.clear();
+    const bool ok = ensureOpen();
+    if (!ok && error)
+        *error = m_lastError;
+    return ok;
+}
+
+bool RankingStore::ensureOpen()
+{
+    if (m_statements)
+        return true;
+    close();
+    QSqlDatabase db = QSqlDatabase::addDatabase(m_config.driverName(), m_connectionName);
+    if (!db.isValid()) {
+        m_lastError = QStringLiteral("the Qt SQL driver %1 is not installed").arg(m_config.driverName());
+        return false;
+    }
+    if (isPostgres(m_config)) {
+        db.setHostName(m_config.host);
+        db.setPort(m_config.port);
+        db.setUserName(m_config.user);
+        db.setPassword(m_config.password);
+        db.setDatabaseName(m_config.name);
+        db.setConnectOptions(QStringLiteral("connect_timeout=3"));
+    } else {
+        const QFileInfo file(m_config.sqlitePath);
+        if (!QDir().mkpath(file.absolutePath())) {
+            m_lastError = QStringLiteral("cannot create the folder %1").arg(file.absolutePath());
+            QSqlDatabase::removeDatabase(m_connectionName);
+            return false;
+        }
+        db.setDatabaseName(m_config.sqlitePath);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    }
+    if (!db.open()) {
+        m_lastError = QStringLiteral("cannot open %1: %2").arg(m_config.displayName(), db.lastError().text());
+        close();
+        return false;
+    }
+    if (!isPostgres(m_config)) {
+        // Durable commits: a committed entry survives a crash and a power cut.
+        QSqlQuery pragma(db);
+        if (!pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !pragma.next()
+            || pragma.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0
+            || !pragma.exec(QStringLiteral("PRAGMA synchronous=FULL"))) {
+            m_lastError = QStringLiteral("cannot make %1 durable (write-ahead log): %2")
+                              .arg(m_config.displayName(), pragma.lastError().text());
+            close();
+            return false;
+        }
+    }
+    if (!migrate()) {
+        close();
+        return false;
+    }
+
+    auto statements = std::make_unique<Statements>(db);
+    const QString lock = isPostgres(m_config) ? QStringLiteral(" FOR UPDATE") : QString();
+    const struct
+    {
+        QSqlQuery *query;
+        QString sql;
+    } prepared[] = {
+        {&statements->logInsert,
+         QStringLiteral("INSERT INTO entry_log (at_ms, client, uid, name, mode, score, answer) "
+                        "VALUES (?, ?, ?, ?, ?, ?, '') RETURNING id")},
+        {&statements->logAnswer, QStringLiteral("UPDATE entry_log SET answer = ? WHERE id = ?")},
+        {&statements->bestSelect,
+         QStringLiteral("SELECT score FROM best WHERE mode = ? AND board = ? AND period = ? AND uid = ?")
+             + lock},
+        {&statements->bestInsert,
+         QStringLiteral("INSERT INTO best (mode, board, period, uid, name, score, reached_ms, seq) "
+                        "VALUES (?, ?, ?, ?, ?, ?, ?, ?)")},
+        {&statements->bestUpdate,
+         QStringLiteral("UPDATE best SET name = ?, score = ?, reached_ms = ?, seq = ? "
+                        "WHERE mode = ? AND board = ? AND period = ? AND uid = ?")},
+        {&statements->countAdd,
+         QStringLiteral("INSERT INTO score_count (mode, board, period, score, n) VALUES (?, ?, ?, ?, ?) "
+                        "ON CONFLICT (mode, board, period, score) DO UPDATE SET n = score_count.n + excluded.n")},
+        {&statements->countHigher,
+         QStringLiteral("SELECT COALESCE(SUM(n), 0) FROM score_count "
+                        "WHERE mode = ? AND board = ? AND period = ? AND score > ?")},
+        {&statements->countEqualBefore,
+         QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM best WHERE mode = ? AND board = ? AND period = ? "
+                        "AND score = ? AND (reached_ms < ? OR (reached_ms = ? AND seq < ?)) LIMIT ?) AS earlier")},
+        {&statements->countTotal,
+         QStringLiteral("SELECT COALESCE(SUM(n), 0) FROM score_count WHERE mode = ? AND board = ? AND period = ?")},
+        {&statements->topRows,
+         QStringLiteral("SELECT name, uid, score, reached_ms FROM best WHERE mode = ? AND board = ? AND period = ? "
+                        "ORDER BY score DESC, reached_ms, seq LIMIT ?")},
+        {&statements->visitorRow,
+         QStringLiteral("SELECT name, score, reached_ms, seq FROM best "
+                        "WHERE mode = ? AND board = ? AND period = ? AND uid = ?")},
+    };
+    for (const auto &statement : prepared) {
+        if (!statement.query->prepare(statement.sql)) {
+            fail(QStringLiteral("cannot prepare a statement"), *statement.query);
+            statements.reset();
+            close();
+            return false;
+        }
+    }
+    m_statements = std::move(statements);
+    return true;
+}
+
+bool RankingStore::migrate()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    QSqlQuery query(db);
+    const bool postgres = isPostgres(m_config);
+    if (!db.transaction()) {
+        m_lastError = QStringLiteral("cannot begin the schema transaction: ") + db.lastError().text();
+        return false;
+    }
+    auto abandon = [&](const QString &what) {
+        fail(what, query);
+        db.rollback();
+        return false;
+    };
+    if (!query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")))
+        return abandon(QStringLiteral("cannot create the schema"));
+    if (!query.exec(QStringLiteral("SELECT version FROM schema_version")))
+        return abandon(QStringLiteral("cannot read the schema version"));
+    int version = 0;
+    if (query.next())
+        version = query.value(0).toInt();
+    if (version > SchemaVersion) {
+        db.rollback();
+        m_lastError = QStringLiteral("the database has schema version %1, newer than this server's %2")
+                          .arg(version)
+                          .arg(SchemaVersion);
+        return false;
+    }
+    if (version < 1) {
+        const QStringList schema = {
+            postgres ? QStringLiteral("CREATE TABLE entry_log (id BIGSERIAL PRIMARY KEY, at_ms BIGINT NOT NULL, "
+                                      "client TEXT NOT NULL, uid TEXT NOT NULL, name TEXT NOT NULL, "
+                                      "mode INTEGER NOT NULL, score INTEGER NOT NULL, answer TEXT NOT NULL)")
+                     : QStringLiteral("CREATE TABLE entry_log (id INTEGER PRIMARY KEY, at_ms BIGINT NOT NULL, "
+                                      "client TEXT NOT NULL, uid TEXT NOT NULL, name TEXT NOT NULL, "
+                                      "mode INTEGER NOT NULL, score INTEGER NOT NULL, answer TEXT NOT NULL)"),
+            QStringLiteral("CREATE TABLE best (mode INTEGER NOT NULL, board INTEGER NOT NULL, "
+                           "period BIGINT NOT NULL, uid TEXT NOT NULL, name TEXT NOT NULL, "
+                           "score INTEGER NOT NULL, reached_ms BIGINT NOT NULL, seq BIGINT NOT NULL, "
+                           "PRIMARY KEY (mode, board, period, uid))"),
+            QStringLiteral("CREATE INDEX best_order ON best (mode, board, period, score DESC, reached_ms, seq)"),
+            // Rows of a board by score: ranks and shares without counting rows.
+            QStringLiteral("CREATE TABLE score_count (mode INTEGER NOT NULL, board INTEGER NOT NULL, "
+                           "period BIGINT NOT NULL, score INTEGER NOT NULL, n BIGINT NOT NULL, "
+                           "PRIMARY KEY (mode, board, period, score))"),
+            QStringLiteral("DELETE FROM schema_version"),
+            QStringLiteral("INSERT INTO schema_version (version) VALUES (1)"),
+        };
+        for (const QString &statement : schema) {
+            if (!query.exec(statement))
+                return abandon(QStringLiteral("cannot create the schema"));
+        }
+    }
+    if (!db.commit()) {
+        m_lastError = QStringLiteral("cannot commit the schema: ") + db.lastError().text();
+        db.rollback();
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+void bindAll(QSqlQuery &query, std::initializer_list<QVariant> values)
+{
+    int index = 0;
+    for (const QVariant &value : values)
+        query.bindValue(index++, value);
+}
+
+} // namespace
+
+bool RankingStore::storeEntry(const PendingEntry &pending, EntryAnswer *answer)
+{
+    Statements &s = *m_statements;
+    const RankingProtocol::Entry &entry = pending.entry;
+    bindAll(s.logInsert, {pending.atMs, pending.client, entry.userId, entry.name, entry.mode, entry.score});
+    if (!s.logInsert.exec() || !s.logInsert.next())
+        return fail(QStringLiteral("cannot log an entry"), s.logInsert);
+    const qint64 seq = s.logInsert.value(0).toLongLong();
+    s.logInsert.finish();
+
+    bool ranksIn = false;
+    for (Board board : AllBoards) {
+        const qint64 period = periodKey(board, pending.atMs, m_zone);
+        const int boardNumber = int(board);
+        bindAll(s.bestSelect, {entry.mode, boardNumber, period, entry.userId});
+        if (!s.bestSelect.exec())
+            return fail(QStringLiteral("cannot read a board"), s.bestSelect);
+        const bool hadRow = s.bestSelect.next();
+        const int oldScore = hadRow ? s.bestSelect.value(0).toInt() : -1;
+        s.bestSelect.finish();
+
+        qint64 reachedMs = pending.atMs;
+        qint64 rowSeq = seq;
+        if (!hadRow) {
+            bindAll(s.bestInsert, {entry.mode, boardNumber, period, entry.userId, entry.name, entry.score,
+                                   pending.atMs, seq});
+            if (!s.bestInsert.exec())
+                return fail(QStringLiteral("cannot add to a board"), s.bestInsert);
+            bindAll(s.countAdd, {entry.mode, boardNumber, period, entry.score, 1});
+            if (!s.countAdd.exec())
+                return fail(QStringLiteral("cannot count a board"), s.countAdd);
+        } else if (oldScore < entry.score) {
+            bindAll(s.bestUpdate, {entry.name, entry.score, pending.atMs, seq, entry.mode, boardNumber, period,
+                                   entry.userId});
+            if (!s.bestUpdate.exec())
+                return fail(QStringLiteral("cannot update a board"), s.bestUpdate);
+            bindAll(s.countAdd, {entry.mode, boardNumber, period, oldScore, -1});
+            if (!s.countAdd.exec())
+                return fail(QStringLiteral("cannot count a board"), s.countAdd);
+            bindAll(s.countAdd, {entry.mode, boardNumber, period, entry.score, 1});
+            if (!s.countAdd.exec())
+                return fail(QStringLiteral("cannot count a board"), s.countAdd);
+        } else if (oldScore > entry.score || ranksIn) {
+            // This score is not the row's: it cannot stand on this board.
+            continue;
+        } else {
+            // An equal score: the row stays as it was, first reached earlier.
+            bindAll(s.visitorRow, {entry.mode, boardNumber, period, entry.userId});
+            if (!s.visitorRow.exec() || !s.visitorRow.next())
+                return fail(QStringLiteral("cannot read a board"), s.visitorRow);
+            reachedMs = s.visitorRow.value(2).toLongLong();
+            rowSeq = s.visitorRow.value(3).toLongLong();
+            s.visitorRow.finish();
+        }
+        if (ranksIn)
+            continue;
+
+        bindAll(s.countHigher, {entry.mode, boardNumber, period, entry.score});
+        if (!s.countHigher.exec() || !s.countHigher.next())
+            return fail(QStringLiteral("cannot rank an entry"), s.countHigher);
+        const qint64 higher = s.countHigher.value(0).toLongLong();
+        s.countHigher.finish();
+        if (higher >= m_top)
+            continue;
+        bindAll(s.countEqualBefore, {entry.mode, boardNumber, period, entry.score, reachedMs, reachedMs, rowSeq,
+                                     m_top});
+        if (!s.countEqualBefore.exec() || !s.countEqualBefore.next())
+            return fail(QStringLiteral("cannot rank an entry"), s.countEqualBefore);
+        const qint64 equalBefore = s.countEqualBefore.value(0).toLongLong();
+        s.countEqualBefore.finish();
+        ranksIn = higher + equalBefore < m_top;
+    }
+
+    *answer = ranksIn ? EntryAnswer::Ok : EntryAnswer::CannotRankIn;
+    bindAll(s.logAnswer, {QString::fromLatin1(ranksIn ? RankingProtocol::AnswerOk
+                                                       : RankingProtocol::AnswerCannotRankIn),
+                          seq});
+    if (!s.logAnswer.exec())
+        return fail(QStringLiteral("cannot log an answer"), s.logAnswer);
+    return true;
+}
+
+std::optional<QList<EntryAnswer>> RankingStore::submit(const QList<PendingEntry> &entries)
+{
+    constexpr int Attempts = 5;
+    for (int attempt = 0; attempt < Attempts; ++attempt) {
+        if (!ensureOpen())
+            return std::nullopt;
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        m_lastSqlState.clear();
+        bool ok = db.transaction();
+        if (!ok)
+            m_lastError = QStringLiteral("cannot begin a transaction: ") + db.lastError().text();
+        QList<EntryAnswer> answers;
+        answers.reserve(entries.size());
+        for (const PendingEntry &pending : entries) {
+            EntryAnswer answer = EntryAnswer::CannotRankIn;
+            if (!ok || !(ok = storeEntry(pending, &answer)))
+                break;
+            answers.append(answer);
+        }
+        if (ok && db.commit())
+            return answers;
+        if (ok)
+            m_lastError = QStringLiteral("cannot commit: ") + db.lastError().text();
+        db.rollback();
+        if (!isRetryable(m_lastSqlState)) {
+            // The connection may be gone; open it again on the next call.
+            close();
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<BoardView> RankingStore::board(int mode, Board board, const QString &visitorId, qint64 nowMs)
+{
+    if (!ensureOpen())
+        return std::nullopt;
+    Statements &s = *m_statements;
+    const qint64 period = periodKey(board, nowMs, m_zone);
+    const int boardNumber = int(board);
+    auto broken = [this](const QString &what, const QSqlQuery &query) {
+        fail(what, query);
+        close();
+        return std::nullopt;
+    };
+
+    BoardView view;
+    view.mode = mode;
+    view.board = board;
+    bindAll(s.topRows, {mode, boardNumber, period, m_top});
+    if (!s.topRows.exec())
+        return broken(QStringLiteral("cannot read a board"), s.topRows);
+    bool visitorShown = false;
+    while (s.topRows.next()) {
+        BoardRow row;
+        row.name = s.topRows.value(0).toString();
+        row.userId = s.topRows.value(1).toString();
+        row.score = s.topRows.value(2).toInt();
+        row.reachedMs = s.topRows.value(3).toLongLong();
+        visitorShown = visitorShown || (!visitorId.isEmpty() && row.userId == visitorId);
+        view.rows.append(row);
+    }
+    s.topRows.finish();
+    assignRanks(view.rows);
+
+    bindAll(s.countTotal, {mode, boardNumber, period});
+    if (!s.countTotal.exec() || !s.countTotal.next())
+        return broken(QStringLiteral("cannot count a board"), s.countTotal);
+    view.total = s.countTotal.value(0).toLongLong();
+    s.countTotal.finish();
+
+    if (!visitorId.isEmpty() && !visitorShown) {
+        bindAll(s.visitorRow, {mode, boardNumber, period, visitorId});
+        if (!s.visitorRow.exec())
+            return broken(QStringLiteral("cannot read a board"), s.visitorRow);
+        if (s.visitorRow.next()) {
+            BoardRow row;
+            row.name = s.visitorRow.value(0).toString();
+            row.userId = visitorId;
+            row.score = s.visitorRow.value(1).toInt();
+            row.reachedMs = s.visitorRow.value(2).toLongLong();
+            s.visitorRow.finish();
+            bindAll(s.countHigher, {mode, boardNumber, period, row.score});
+            if (!s.countHigher.exec() || !s.countHigher.next())
+                return broken(QStringLiteral("cannot rank a row"), s.countHigher);
+            row.rank = int(s.countHigher.value(0).toLongLong() + 1);
+            s.countHigher.finish();
+            view.visitorBelow = row;
+        }
+        s.visitorRow.finish();
+    }
+    return view;
+}

@@ -1,0 +1,85 @@
+#include "server/ServerMain.h"
+
+#include "server/DatabaseConfig.h"
+#include "server/RankingServer.h"
+#include "server/ServerOptions.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    // Only async-signal-safe work here: the event loop does the rest.
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+bool installSignalHandlers()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+int usageError(const QString &message)
+{
+    std::fprintf(stderr, "tovrika-ranking: %s (see --help)\n", qPrintable(message));
+    return 2;
+}
+
+} // namespace
+
+int runRankingServer(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tovrika-ranking"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TOVRIKA_VERSION));
+
+    const ParsedOptions parsed = parseServerOptions(QCoreApplication::arguments());
+    if (parsed.outcome == ParsedOptions::Outcome::Error)
+        return usageError(parsed.text);
+    if (parsed.outcome == ParsedOptions::Outcome::Exit) {
+        std::fputs(qPrintable(parsed.text), stdout);
+        return 0;
+    }
+    const ParsedDatabase database =
+        parseDatabaseUrl(parsed.options.database.isEmpty() ? defaultDatabasePath() : parsed.options.database);
+    if (!database.ok)
+        return usageError(database.error);
+
+    if (!installSignalHandlers()) {
+        std::perror("tovrika-ranking: cannot install the signal handlers");
+        return 1;
+    }
+    RankingServer server(parsed.options, database.config);
+    QString error;
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "tovrika-ranking: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::fprintf(stderr, "tovrika-ranking: listening on %s:%u, database %s\n",
+                 qPrintable(parsed.options.address.toString()), unsigned(server.port()),
+                 qPrintable(database.config.displayName()));
+
+    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &server, [&] {
+        char byte;
+        [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
+        server.shutdown();
+    });
+    QObject::connect(&server, &RankingServer::finished, &app, [] { QCoreApplication::exit(0); });
+    return app.exec();
+}

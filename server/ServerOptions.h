@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+#include <QTimeZone>
+
+// The ranking server's command line.
+struct ServerOptions
+{
+    QHostAddress address = QHostAddress::LocalHost;
+    quint16 port = 8642;
+    // A database URL as DatabaseConfig reads it; empty means the default file.
+    QString database;
+    int top = 100;
+    QTimeZone zone = QTimeZone::systemTimeZone();
+    // Entries a minute from one address or one identifier; 0 lifts the limit.
+    int rate = 10;
+    // Open connections at most; more are refused at once.
+    int maxConnections = 256;
+    // Seconds a connection may stay silent, or take to send one request head.
+    int idleSeconds = 10;
+};
+
+struct ParsedOptions
+{
+    enum class Outcome { Run, Exit, Error };
+    Outcome outcome = Outcome::Error;
+    ServerOptions options;
+    // The help or version text for Exit, the one-line error for Error.
+    QString text;
+};
+
+// Reads arguments[1..]; never exits, so tests can call it.
+ParsedOptions parseServerOptions(const QStringList &arguments);
+
+// The default database file: $XDG_DATA_HOME/tovrika-ranking/ranking.sqlite.
+QString defaultDatabasePath();

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "server/RankingStore.h"
+
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QThread>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// Runs the store on a thread of its own, so that a commit waiting for the
+// disk never holds up the connections. Entries that arrive while a commit
+// is on its way are committed together in the next transaction: one fsync
+// for all of them instead of one each, and still each answered only after
+// its own entry is durable.
+class StoreWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    // done runs on the thread of context, with no answer when the database
+    // failed. The context must outlive the worker.
+    using EntryDone = std::function<void(std::optional<EntryAnswer>)>;
+
+    StoreWorker(DatabaseConfig config, int top, QTimeZone zone);
+    ~StoreWorker() override;
+
+    // Starts the thread and opens the database there; false with a message
+    // when it cannot be opened.
+    bool start(QString *error);
+    // Commits what is queued, closes the database and ends the thread.
+    void stop();
+
+    // Group commits off: every entry gets a transaction of its own. Only
+    // for the benchmark's comparison.
+    void setGroupCommit(bool enabled) { m_groupCommit = enabled; }
+
+    void submit(const PendingEntry &entry, QObject *context, EntryDone done);
+    // Runs job on the store's thread; the job answers its caller itself.
+    void read(std::function<void(RankingStore &)> job);
+
+    // Entries queued or being committed.
+    int inFlight() const;
+
+private:
+    struct Queued
+    {
+        PendingEntry entry;
+        QObject *context = nullptr;
+        EntryDone done;
+    };
+    void drain();
+
+    std::unique_ptr<RankingStore> m_store;
+    QThread m_thread;
+    mutable QMutex m_mutex;
+    QList<Queued> m_queue;
+    bool m_drainScheduled = false;
+    int m_committing = 0;
+    bool m_groupCommit = true;
+};
