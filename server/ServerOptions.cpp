@@ -67,7 +67,11 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
     const QCommandLineOption connections(QStringLiteral("max-connections"),
                                          QStringLiteral("Open connections at most (default 256)."),
                                          QStringLiteral("N"));
-    parser.addOptions({help, version, listen, database, top, timezone, rate, connections});
+    const QCommandLineOption idle(QStringLiteral("idle-timeout"),
+                                  QStringLiteral("Seconds a connection may stay silent or take to send a "
+                                                 "request head (default 10)."),
+                                  QStringLiteral("SECONDS"));
+    parser.addOptions({help, version, listen, database, top, timezone, rate, connections, idle});
 
     if (!parser.parse(arguments))
         return failure(parser.errorText());
@@ -111,6 +115,8 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
         && !readCount(parser.value(connections), 1, 100000, &options.maxConnections))
         return failure(QStringLiteral("--max-connections needs a number from 1 to 100000: %1")
                            .arg(parser.value(connections)));
+    if (parser.isSet(idle) && !readCount(parser.value(idle), 1, 3600, &options.idleSeconds))
+        return failure(QStringLiteral("--idle-timeout needs a number from 1 to 3600: %1").arg(parser.value(idle)));
     if (parser.isSet(timezone)) {
         options.zone = QTimeZone(parser.value(timezone).toUtf8());
         if (!options.zone.isValid())

@@ -1,0 +1,137 @@
+#include "server/support/ServerProcess.h"
+
+#include "result/RankingProtocol.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTcpSocket>
+
+#include <csignal>
+
+ServerProcess::ServerProcess() = default;
+
+ServerProcess::~ServerProcess()
+{
+    if (isRunning())
+        kill9();
+}
+
+QString ServerProcess::executable() { return QStringLiteral(TOVRIKA_RANKING_EXECUTABLE); }
+
+bool ServerProcess::start(const QString &databaseUrl, const QStringList &extraArguments, QString *error)
+{
+    m_process = std::make_unique<QProcess>();
+    m_output.clear();
+    m_error.clear();
+    QStringList arguments{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--database"),
+                          databaseUrl};
+    arguments << extraArguments;
+    m_process->start(executable(), arguments);
+    if (!m_process->waitForStarted(10000)) {
+        *error = QStringLiteral("cannot start ") + executable();
+        return false;
+    }
+    static const QRegularExpression listening(QStringLiteral("listening on [^ ]+:(\\d+),"));
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 20000) {
+        m_process->waitForReadyRead(100);
+        m_error += m_process->readAllStandardError();
+        m_output += m_process->readAllStandardOutput();
+        const QRegularExpressionMatch match = listening.match(QString::fromUtf8(m_error));
+        if (match.hasMatch()) {
+            m_port = quint16(match.captured(1).toUInt());
+            return true;
+        }
+        if (m_process->state() == QProcess::NotRunning)
+            break;
+    }
+    *error = QStringLiteral("the server did not start: ") + QString::fromUtf8(m_error);
+    return false;
+}
+
+bool ServerProcess::isRunning() const { return m_process && m_process->state() != QProcess::NotRunning; }
+
+void ServerProcess::kill9()
+{
+    m_process->kill();
+    m_process->waitForFinished(10000);
+}
+
+int ServerProcess::terminate()
+{
+    ::kill(pid_t(m_process->processId()), SIGTERM);
+    if (!m_process->waitForFinished(20000))
+        return -1;
+    if (m_process->exitStatus() != QProcess::NormalExit)
+        return -1;
+    return m_process->exitCode();
+}
+
+QByteArray ServerProcess::standardOutput()
+{
+    if (m_process)
+        m_output += m_process->readAllStandardOutput();
+    return m_output;
+}
+
+QByteArray ServerProcess::standardError()
+{
+    if (m_process)
+        m_error += m_process->readAllStandardError();
+    return m_error;
+}
+
+ServerProcess::Reply ServerProcess::parse(const QByteArray &response)
+{
+    Reply reply;
+    const qsizetype end = response.indexOf("\r\n\r\n");
+    if (end < 0) {
+        reply.head = response;
+        return reply;
+    }
+    reply.head = response.left(end);
+    const QList<QByteArray> statusLine = reply.head.left(reply.head.indexOf("\r\n")).split(' ');
+    if (statusLine.size() >= 2)
+        reply.status = statusLine.at(1).toInt();
+    reply.body = response.mid(end + 4);
+    return reply;
+}
+
+ServerProcess::Reply ServerProcess::exchange(const QByteArray &raw, int timeoutMs)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write(raw);
+    socket.waitForBytesWritten(5000);
+    QByteArray response;
+    QElapsedTimer waited;
+    waited.start();
+    bool closed = false;
+    while (waited.elapsed() < timeoutMs) {
+        if (socket.waitForReadyRead(50))
+            response += socket.readAll();
+        if (socket.state() != QAbstractSocket::ConnectedState) {
+            response += socket.readAll();
+            closed = true;
+            break;
+        }
+    }
+    Reply reply = parse(response);
+    reply.closed = closed;
+    return reply;
+}
+
+ServerProcess::Reply ServerProcess::get(const QByteArray &target, const QByteArray &method)
+{
+    return exchange(method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+}
+
+QByteArray entryTarget(int score, const QByteArray &name, const QByteArray &userId, int mode,
+                       const QByteArray &version)
+{
+    return QByteArray(RankingProtocol::EntryPath) + "?hs=" + QByteArray::number(score) + "&nm=" + name + '@'
+           + userId + "&md=" + QByteArray::number(mode) + "&vr=" + version;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QStringList>
+
+#include <memory>
+
+// The built tovrika-ranking, started on a free loopback port, and a plain
+// HTTP client that sends exactly the bytes a test gives it.
+class ServerProcess
+{
+public:
+    ServerProcess();
+    ~ServerProcess();
+
+    bool start(const QString &databaseUrl, const QStringList &extraArguments, QString *error);
+    quint16 port() const { return m_port; }
+    bool isRunning() const;
+    void kill9();
+    // SIGTERM; the exit code, or -1 when it did not end by itself.
+    int terminate();
+    QByteArray standardOutput();
+    QByteArray standardError();
+
+    struct Reply
+    {
+        int status = 0;
+        QByteArray head;
+        QByteArray body;
+        // The server closed the connection after the reply.
+        bool closed = false;
+    };
+    Reply get(const QByteArray &target, const QByteArray &method = QByteArrayLiteral("GET"));
+    // Sends raw and reads what comes back until the server closes the
+    // connection or timeoutMs pass.
+    Reply exchange(const QByteArray &raw, int timeoutMs = 5000);
+
+    static Reply parse(const QByteArray &response);
+    static QString executable();
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    QByteArray m_output;
+    QByteArray m_error;
+    quint16 m_port = 0;
+};
+
+// The entry target for a score, a name and an identifier.
+QByteArray entryTarget(int score, const QByteArray &name, const QByteArray &userId, int mode = 0,
+                       const QByteArray &version = QByteArrayLiteral("2"));

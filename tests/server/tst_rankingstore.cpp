@@ -1,0 +1,235 @@
+// Checks the boards as the store keeps them in a real database (SQLite, or
+// PostgreSQL with TOVRIKA_TEST_DATABASE=postgresql): one row an
+// installation, its best score with the name it was sent with, order by
+// score then by the moment first reached, competition ranks, the answer
+// for the first rows, the log of every entry, and the visitor's own row.
+#include "server/RankingStore.h"
+#include "server/support/TestDatabase.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+namespace {
+
+// 2026-12-07 12:00 UTC, a Monday.
+constexpr qint64 Monday = 1796644800000;
+constexpr qint64 Day = 86400000;
+
+PendingEntry entry(int score, const QString &name, const QString &id, qint64 at, int mode = 0)
+{
+    return PendingEntry{RankingProtocol::Entry{score, mode, name, id}, QStringLiteral("127.0.0.1"), at};
+}
+
+} // namespace
+
+class tst_RankingStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void bestScorePerInstallation();
+    void equalScoresKeepTheEarlierFirstAndShareARank();
+    void answerIsOkOnlyAmongTheFirstRows();
+    void todayAndWeekStartAfresh();
+    void visitorBelowTheFirstRowsGetsRankAndShare();
+    void everyEntryIsLogged();
+    void schemaIsCreatedOnceAndVersioned();
+
+private:
+    std::unique_ptr<RankingStore> openStore(int top);
+    QList<EntryAnswer> submit(RankingStore &store, const QList<PendingEntry> &entries);
+
+    TestDatabase m_databases;
+    QString m_url;
+    DatabaseConfig m_config;
+};
+
+void tst_RankingStore::init()
+{
+    QString error;
+    m_url = m_databases.freshUrl(&error);
+    QVERIFY2(!m_url.isEmpty(), qPrintable(error));
+    const ParsedDatabase parsed = parseDatabaseUrl(m_url);
+    QVERIFY2(parsed.ok, qPrintable(parsed.error));
+    m_config = parsed.config;
+}
+
+void tst_RankingStore::cleanup() {}
+
+std::unique_ptr<RankingStore> tst_RankingStore::openStore(int top)
+{
+    auto store = std::make_unique<RankingStore>(m_config, top, QTimeZone("Asia/Tokyo"), QStringLiteral("test"));
+    QString error;
+    if (!store->open(&error))
+        qWarning("%s", qPrintable(error));
+    return store;
+}
+
+QList<EntryAnswer> tst_RankingStore::submit(RankingStore &store, const QList<PendingEntry> &entries)
+{
+    const std::optional<QList<EntryAnswer>> answers = store.submit(entries);
+    if (!answers)
+        qWarning("%s", qPrintable(store.lastError()));
+    return answers.value_or(QList<EntryAnswer>());
+}
+
+void tst_RankingStore::bestScorePerInstallation()
+{
+    auto store = openStore(100);
+    QCOMPARE(submit(*store, {entry(10, "Taro", "1", Monday)}).size(), 1);
+    submit(*store, {entry(8, "Lower", "1", Monday + 1000)});
+    std::optional<BoardView> view = store->board(0, Board::All, QString(), Monday + 2000);
+    QVERIFY(view);
+    QCOMPARE(view->rows.size(), 1);
+    QCOMPARE(view->rows[0].name, QStringLiteral("Taro"));
+    QCOMPARE(view->rows[0].score, 10);
+    QCOMPARE(view->rows[0].reachedMs, Monday);
+
+    // A better score replaces the row, with the name it was sent with.
+    submit(*store, {entry(15, "Jiro", "1", Monday + 3000)});
+    view = store->board(0, Board::All, QString(), Monday + 4000);
+    QCOMPARE(view->rows.size(), 1);
+    QCOMPARE(view->rows[0].name, QStringLiteral("Jiro"));
+    QCOMPARE(view->rows[0].score, 15);
+    QCOMPARE(view->rows[0].reachedMs, Monday + 3000);
+    QCOMPARE(view->total, 1);
+    // The other mode is a board of its own.
+    QVERIFY(store->board(1, Board::All, QString(), Monday)->rows.isEmpty());
+}
+
+void tst_RankingStore::equalScoresKeepTheEarlierFirstAndShareARank()
+{
+    auto store = openStore(100);
+    submit(*store, {entry(20, "Late", "3", Monday + 300), entry(30, "Top", "1", Monday + 500),
+                    entry(20, "Early", "2", Monday + 100), entry(5, "Last", "4", Monday)});
+    // Sending the same score again does not make a row newer.
+    submit(*store, {entry(20, "Early", "2", Monday + 900)});
+    const std::optional<BoardView> view = store->board(0, Board::All, QString(), Monday + 1000);
+    QVERIFY(view);
+    QStringList names;
+    QList<int> ranks;
+    for (const BoardRow &row : view->rows) {
+        names << row.name;
+        ranks << row.rank;
+    }
+    QCOMPARE(names, (QStringList{"Top", "Early", "Late", "Last"}));
+    QCOMPARE(ranks, (QList<int>{1, 2, 2, 4}));
+}
+
+void tst_RankingStore::answerIsOkOnlyAmongTheFirstRows()
+{
+    auto store = openStore(2);
+    QCOMPARE(submit(*store, {entry(50, "A", "1", Monday), entry(40, "B", "2", Monday + 1)}),
+             (QList<EntryAnswer>{EntryAnswer::Ok, EntryAnswer::Ok}));
+    // Third place on every board: not among the first two.
+    QCOMPARE(submit(*store, {entry(30, "C", "3", Monday + 2)}), QList<EntryAnswer>{EntryAnswer::CannotRankIn});
+    // An equal score reached later stands behind: still third.
+    QCOMPARE(submit(*store, {entry(40, "D", "4", Monday + 3)}), QList<EntryAnswer>{EntryAnswer::CannotRankIn});
+    // A lower score than the installation's own best cannot stand anywhere.
+    QCOMPARE(submit(*store, {entry(10, "A", "1", Monday + 4)}), QList<EntryAnswer>{EntryAnswer::CannotRankIn});
+    // The same best again still stands first.
+    QCOMPARE(submit(*store, {entry(50, "A", "1", Monday + 5)}), QList<EntryAnswer>{EntryAnswer::Ok});
+    // Tomorrow's board is empty: a low score ranks in there.
+    QCOMPARE(submit(*store, {entry(1, "E", "5", Monday + Day)}), QList<EntryAnswer>{EntryAnswer::Ok});
+}
+
+void tst_RankingStore::todayAndWeekStartAfresh()
+{
+    auto store = openStore(100);
+    submit(*store, {entry(10, "A", "1", Monday), entry(20, "B", "2", Monday + Day)});
+    // Sunday of the same week, and the Monday after (Tokyo time).
+    const qint64 sunday = Monday + 6 * Day;
+    QCOMPARE(store->board(0, Board::Today, QString(), sunday)->rows.size(), 0);
+    QCOMPARE(store->board(0, Board::Week, QString(), sunday)->rows.size(), 2);
+    QCOMPARE(store->board(0, Board::Today, QString(), Monday + Day)->rows.size(), 1);
+    QCOMPARE(store->board(0, Board::Week, QString(), Monday + 7 * Day)->rows.size(), 0);
+    QCOMPARE(store->board(0, Board::All, QString(), Monday + 7 * Day)->rows.size(), 2);
+}
+
+void tst_RankingStore::visitorBelowTheFirstRowsGetsRankAndShare()
+{
+    auto store = openStore(3);
+    QList<PendingEntry> entries;
+    for (int i = 0; i < 8; ++i)
+        entries << entry(100 - i * 10, QStringLiteral("P%1").arg(i), QString::number(i + 1), Monday + i);
+    submit(*store, entries);
+    std::optional<BoardView> view = store->board(0, Board::All, QStringLiteral("7"), Monday + 100);
+    QVERIFY(view);
+    QCOMPARE(view->rows.size(), 3);
+    QVERIFY(view->visitorBelow);
+    QCOMPARE(view->visitorBelow->rank, 7);
+    QCOMPARE(view->visitorBelow->name, QStringLiteral("P6"));
+    QCOMPARE(view->total, 8);
+    QCOMPARE(shareText(view->visitorBelow->rank, view->total), QStringLiteral("上位 87.5%"));
+    // A visitor among the first rows needs no extra row; an unknown one gets none.
+    QVERIFY(!store->board(0, Board::All, QStringLiteral("2"), Monday + 100)->visitorBelow);
+    QVERIFY(!store->board(0, Board::All, QStringLiteral("999"), Monday + 100)->visitorBelow);
+}
+
+void tst_RankingStore::everyEntryIsLogged()
+{
+    auto store = openStore(1);
+    submit(*store, {entry(9, "A", "1", Monday), entry(3, "B", "2", Monday + 1)});
+    store->close();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(m_config.driverName(), QStringLiteral("inspect"));
+        if (m_config.kind == DatabaseConfig::Kind::Postgres) {
+            db.setHostName(m_config.host);
+            db.setPort(m_config.port);
+            db.setUserName(m_config.user);
+            db.setDatabaseName(m_config.name);
+        } else {
+            db.setDatabaseName(m_config.sqlitePath);
+        }
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QStringLiteral("SELECT client, uid, name, mode, score, answer FROM entry_log ORDER BY id")));
+        QStringList rows;
+        while (query.next()) {
+            QStringList fields;
+            for (int i = 0; i < 6; ++i)
+                fields << query.value(i).toString();
+            rows << fields.join(u',');
+        }
+        QCOMPARE(rows, (QStringList{"127.0.0.1,1,A,0,9,OK", "127.0.0.1,2,B,0,3,CANNOT_RANK_IN"}));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("inspect"));
+}
+
+void tst_RankingStore::schemaIsCreatedOnceAndVersioned()
+{
+    {
+        auto store = openStore(100);
+        submit(*store, {entry(9, "A", "1", Monday)});
+    }
+    // Opening again keeps the boards.
+    auto store = openStore(100);
+    QCOMPARE(store->board(0, Board::All, QString(), Monday)->rows.size(), 1);
+    store->close();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(m_config.driverName(), QStringLiteral("newer"));
+        if (m_config.kind == DatabaseConfig::Kind::Postgres) {
+            db.setHostName(m_config.host);
+            db.setPort(m_config.port);
+            db.setUserName(m_config.user);
+            db.setDatabaseName(m_config.name);
+        } else {
+            db.setDatabaseName(m_config.sqlitePath);
+        }
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QStringLiteral("UPDATE schema_version SET version = 99")));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("newer"));
+    // A database of a newer server is not touched.
+    RankingStore newer(m_config, 100, QTimeZone::utc(), QStringLiteral("test2"));
+    QString error;
+    QVERIFY(!newer.open(&error));
+    QVERIFY2(error.contains(QStringLiteral("newer")), qPrintable(error));
+}
+
+QTEST_GUILESS_MAIN(tst_RankingStore)
+#include "tst_rankingstore.moc"
