@@ -98,9 +98,12 @@ ServerProcess::Reply ServerProcess::parse(const QByteArray &response)
     return reply;
 }
 
-ServerProcess::Reply ServerProcess::exchange(const QByteArray &raw, int timeoutMs)
+ServerProcess::Reply ServerProcess::exchange(const QByteArray &raw, int timeoutMs, const QHostAddress &from)
 {
     QTcpSocket socket;
+    // Another loopback address stands for another client.
+    if (!from.isNull())
+        socket.bind(from);
     socket.connectToHost(QHostAddress::LocalHost, m_port);
     if (!socket.waitForConnected(5000))
         return {};

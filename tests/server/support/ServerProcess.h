@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QProcess>
 #include <QStringList>
 
@@ -34,7 +35,8 @@ public:
     Reply get(const QByteArray &target, const QByteArray &method = QByteArrayLiteral("GET"));
     // Sends raw and reads what comes back until the server closes the
     // connection or timeoutMs pass.
-    Reply exchange(const QByteArray &raw, int timeoutMs = 5000);
+    Reply exchange(const QByteArray &raw, int timeoutMs = 5000,
+                   const QHostAddress &from = QHostAddress());
 
     static Reply parse(const QByteArray &response);
     static QString executable();

@@ -1,0 +1,296 @@
+// Checks the ranking server against what a hostile or broken world does to
+// it, with the real program, real sockets and the real database (SQLite, or
+// PostgreSQL with TOVRIKA_TEST_DATABASE=postgresql): oversized requests, a
+// slow client, too many connections, the rate limit per identifier, an
+// entry answered "OK" surviving kill -9, SIGTERM with a request in flight,
+// the database stopping and coming back under a running server, and two
+// servers on one database counting every entry once.
+#include "server/DatabaseConfig.h"
+#include "server/support/ServerProcess.h"
+#include "server/support/TestDatabase.h"
+#include "server/support/TestPostgres.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <csignal>
+
+class tst_RankingFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void oversizedRequestsAreRefusedAndClosed();
+    void slowClientIsClosedWhileOthersAreServed();
+    void connectionsAreCapped();
+    void rateLimitPerIdAcrossAddresses();
+    void okSurvivesKill9();
+    void terminationFinishesTheRequestInFlight();
+    void databaseStopsAndComesBack();
+    void twoServersOnOneDatabaseCountEachEntryOnce();
+
+private:
+    bool startServer(ServerProcess &server, const QStringList &extra = {});
+    int total(ServerProcess &server, int mode = 0);
+    qint64 loggedEntries();
+
+    TestDatabase m_databases;
+    QString m_url;
+    std::unique_ptr<ServerProcess> m_server;
+};
+
+void tst_RankingFaults::init()
+{
+    QString error;
+    m_url = m_databases.freshUrl(&error);
+    QVERIFY2(!m_url.isEmpty(), qPrintable(error));
+    m_server = std::make_unique<ServerProcess>();
+}
+
+void tst_RankingFaults::cleanup() { m_server.reset(); }
+
+bool tst_RankingFaults::startServer(ServerProcess &server, const QStringList &extra)
+{
+    QString error;
+    const bool started = server.start(m_url, extra, &error);
+    if (!started)
+        qWarning("%s", qPrintable(error));
+    return started;
+}
+
+int tst_RankingFaults::total(ServerProcess &server, int mode)
+{
+    const ServerProcess::Reply reply = server.get("/api/ranking?md=" + QByteArray::number(mode) + "&board=all");
+    return QJsonDocument::fromJson(reply.body).object().value("total").toInt(-1);
+}
+
+qint64 tst_RankingFaults::loggedEntries()
+{
+    qint64 count = -1;
+    {
+        const DatabaseConfig config = parseDatabaseUrl(m_url).config;
+        QSqlDatabase db = QSqlDatabase::addDatabase(config.driverName(), QStringLiteral("count"));
+        if (config.kind == DatabaseConfig::Kind::Postgres) {
+            db.setHostName(config.host);
+            db.setPort(config.port);
+            db.setUserName(config.user);
+            db.setDatabaseName(config.name);
+        } else {
+            db.setDatabaseName(config.sqlitePath);
+        }
+        if (db.open()) {
+            QSqlQuery query(db);
+            if (query.exec(QStringLiteral("SELECT COUNT(*) FROM entry_log")) && query.next())
+                count = query.value(0).toLongLong();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("count"));
+    return count;
+}
+
+void tst_RankingFaults::oversizedRequestsAreRefusedAndClosed()
+{
+    QVERIFY(startServer(*m_server));
+    ServerProcess::Reply reply =
+        m_server->exchange("GET /?" + QByteArray(9000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    QCOMPARE(reply.status, 414);
+    QVERIFY(reply.closed);
+
+    reply = m_server->exchange("GET / HTTP/1.1\r\nHost: x\r\nX-Filler: " + QByteArray(9000, 'b') + "\r\n\r\n");
+    QCOMPARE(reply.status, 431);
+    QVERIFY(reply.closed);
+
+    // Many small headers add up too.
+    QByteArray many = "GET / HTTP/1.1\r\nHost: x\r\n";
+    for (int i = 0; i < 1000; ++i)
+        many += "X-H" + QByteArray::number(i) + ": v\r\n";
+    reply = m_server->exchange(many + "\r\n");
+    QCOMPARE(reply.status, 431);
+
+    // A large head within the limit is served.
+    reply = m_server->exchange("GET / HTTP/1.1\r\nHost: x\r\nX-Filler: " + QByteArray(7000, 'c')
+                               + "\r\nConnection: close\r\n\r\n");
+    QCOMPARE(reply.status, 200);
+    // The server still serves.
+    QCOMPARE(m_server->get(entryTarget(5, "a", "1")).body, QByteArray("OK"));
+}
+
+void tst_RankingFaults::slowClientIsClosedWhileOthersAreServed()
+{
+    QVERIFY(startServer(*m_server, {QStringLiteral("--idle-timeout"), QStringLiteral("1")}));
+    QTcpSocket slow;
+    slow.connectToHost(QHostAddress::LocalHost, m_server->port());
+    QVERIFY(slow.waitForConnected(5000));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const QByteArray head = "GET / HTTP/1.1\r\nHost: x\r\nX-Slow: ";
+    int sent = 0;
+    bool servedMeanwhile = false;
+    while (slow.state() == QAbstractSocket::ConnectedState && elapsed.elapsed() < 8000) {
+        // One byte every 200 ms: never idle for long, never finishing.
+        slow.write(sent < head.size() ? head.mid(sent, 1) : QByteArray("z"));
+        ++sent;
+        slow.waitForBytesWritten(1000);
+        if (!servedMeanwhile)
+            servedMeanwhile = m_server->get("/").status == 200;
+        slow.waitForDisconnected(200);
+    }
+    QVERIFY(servedMeanwhile);
+    QCOMPARE(slow.state(), QAbstractSocket::UnconnectedState);
+    QVERIFY2(elapsed.elapsed() >= 900 && elapsed.elapsed() < 4000, qPrintable(QString::number(elapsed.elapsed())));
+
+    // A connection that sends nothing at all is closed too.
+    QTcpSocket silent;
+    silent.connectToHost(QHostAddress::LocalHost, m_server->port());
+    QVERIFY(silent.waitForConnected(5000));
+    QVERIFY(silent.waitForDisconnected(4000));
+}
+
+void tst_RankingFaults::connectionsAreCapped()
+{
+    QVERIFY(startServer(*m_server, {QStringLiteral("--max-connections"), QStringLiteral("2")}));
+    QTcpSocket first, second;
+    for (QTcpSocket *socket : {&first, &second}) {
+        socket->connectToHost(QHostAddress::LocalHost, m_server->port());
+        QVERIFY(socket->waitForConnected(5000));
+    }
+    QTest::qWait(200);
+    ServerProcess::Reply reply = m_server->get("/");
+    QCOMPARE(reply.status, 503);
+    QVERIFY(reply.closed);
+    first.disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->get("/").status, 200, 5000);
+}
+
+void tst_RankingFaults::rateLimitPerIdAcrossAddresses()
+{
+    QVERIFY(startServer(*m_server, {QStringLiteral("--rate"), QStringLiteral("2")}));
+    const QByteArray request = "GET " + entryTarget(10, "a", "42") + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    QCOMPARE(m_server->exchange(request, 5000, QHostAddress("127.0.0.2")).status, 200);
+    QCOMPARE(m_server->exchange(request, 5000, QHostAddress("127.0.0.3")).status, 200);
+    const ServerProcess::Reply reply = m_server->exchange(request, 5000, QHostAddress("127.0.0.4"));
+    QCOMPARE(reply.status, 429);
+    QCOMPARE(reply.body, QByteArray("BUSY"));
+    // Another identifier from a fresh address is still welcome.
+    QCOMPARE(m_server->exchange("GET " + entryTarget(10, "b", "43") + " HTTP/1.1\r\nConnection: close\r\n\r\n", 5000,
+                                QHostAddress("127.0.0.5"))
+                 .status,
+             200);
+}
+
+void tst_RankingFaults::okSurvivesKill9()
+{
+    QVERIFY(startServer(*m_server));
+    for (int i = 1; i <= 5; ++i) {
+        QCOMPARE(m_server->get(entryTarget(100 + i, "Durable", QByteArray::number(i))).body, QByteArray("OK"));
+        if (i == 5)
+            m_server->kill9(); // right after the answer
+    }
+    ServerProcess restarted;
+    QVERIFY(startServer(restarted));
+    QCOMPARE(total(restarted), 5);
+    QCOMPARE(loggedEntries(), 5);
+}
+
+void tst_RankingFaults::terminationFinishesTheRequestInFlight()
+{
+    QVERIFY(startServer(*m_server));
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, m_server->port());
+    QVERIFY(client.waitForConnected(5000));
+    client.write("GET " + entryTarget(7, "a", "1") + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    QVERIFY(client.waitForBytesWritten(5000));
+    QTest::qWait(20);
+    QByteArray response;
+    QElapsedTimer waited;
+    waited.start();
+    // SIGTERM while the entry is being handled.
+    const int code = m_server->terminate();
+    while (client.state() == QAbstractSocket::ConnectedState && waited.elapsed() < 5000) {
+        if (client.waitForReadyRead(100))
+            response += client.readAll();
+    }
+    response += client.readAll();
+    QCOMPARE(code, 0);
+    const ServerProcess::Reply reply = ServerProcess::parse(response);
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.body, QByteArray("OK"));
+    ServerProcess restarted;
+    QVERIFY(startServer(restarted));
+    QCOMPARE(total(restarted), 1);
+}
+
+void tst_RankingFaults::databaseStopsAndComesBack()
+{
+    if (!TestDatabase::isPostgres())
+        QSKIP("an SQLite file cannot be stopped under a running server; the PostgreSQL run checks this");
+    QVERIFY(startServer(*m_server));
+    QCOMPARE(m_server->get(entryTarget(5, "a", "1")).body, QByteArray("OK"));
+    m_databases.postgres()->stop();
+
+    ServerProcess::Reply reply = m_server->get(entryTarget(6, "b", "2"));
+    QCOMPARE(reply.status, 503);
+    QCOMPARE(reply.body, QByteArray("ERROR"));
+    QCOMPARE(m_server->get("/wuppet/wpbrand/tovrika/").status, 503);
+    QVERIFY(m_server->isRunning());
+
+    QString error;
+    QVERIFY2(m_databases.postgres()->start(&error), qPrintable(error));
+    reply = m_server->get(entryTarget(7, "c", "3"));
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.body, QByteArray("OK"));
+    QCOMPARE(total(*m_server), 2);
+    QCOMPARE(loggedEntries(), 2);
+}
+
+void tst_RankingFaults::twoServersOnOneDatabaseCountEachEntryOnce()
+{
+    ServerProcess second;
+    const QStringList noLimit{QStringLiteral("--rate"), QStringLiteral("0")};
+    QVERIFY(startServer(*m_server, noLimit));
+    QVERIFY(startServer(second, noLimit));
+
+    // 60 installations each send to both servers at once, with different scores.
+    constexpr int Installations = 60;
+    QList<QTcpSocket *> sockets;
+    QList<QByteArray> responses(Installations * 2);
+    for (int i = 0; i < Installations * 2; ++i) {
+        auto *socket = new QTcpSocket(this);
+        const quint16 port = i % 2 ? second.port() : m_server->port();
+        socket->connectToHost(QHostAddress::LocalHost, port);
+        const QByteArray target = entryTarget(10 + i, "p", QByteArray::number(i / 2 + 1));
+        connect(socket, &QTcpSocket::connected, socket,
+                [socket, target] { socket->write("GET " + target + " HTTP/1.1\r\nConnection: close\r\n\r\n"); });
+        connect(socket, &QTcpSocket::readyRead, socket, [socket, &responses, i] { responses[i] += socket->readAll(); });
+        sockets << socket;
+    }
+    auto allClosed = [&] {
+        for (QTcpSocket *socket : sockets) {
+            if (socket->state() != QAbstractSocket::UnconnectedState)
+                return false;
+        }
+        return true;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(allClosed(), 60000);
+    for (int i = 0; i < responses.size(); ++i)
+        QCOMPARE(ServerProcess::parse(responses[i]).status, 200);
+    qDeleteAll(sockets);
+
+    QCOMPARE(total(*m_server), Installations);
+    QCOMPARE(total(second), Installations);
+    QCOMPARE(loggedEntries(), qint64(Installations * 2));
+    // Each installation's row holds the better of its two scores.
+    const QJsonObject board = QJsonDocument::fromJson(m_server->get("/api/ranking?md=0&board=all").body).object();
+    QCOMPARE(board.value("rows").toArray().first().toObject().value("score").toInt(), 10 + Installations * 2 - 1);
+}
+
+QTEST_GUILESS_MAIN(tst_RankingFaults)
+#include "tst_rankingfaults.moc"
