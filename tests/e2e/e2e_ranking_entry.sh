@@ -43,79 +43,10 @@ fresh_home
 export QT_QPA_PLATFORM=xcb
 start_game "$game"
 
-window_count() { game_windows | grep -c . || true; }
-
-# Waits until the game shows COUNT visible windows.
-wait_count() {
-    local count=$1 tries=0
-    until [ "$(window_count)" -eq "$count" ]; do
-        tries=$((tries + 1))
-        [ $tries -lt 300 ] || fail "expected $count visible windows, have $(window_count)"
-        kill -0 "$game_pid" 2>/dev/null || fail "the game ended early: $(cat "$e2e_work/game.log")"
-        sleep 0.1
-    done
-}
-
-# The visible window of the given client size, WIDTHxHEIGHT.
-window_of_size() {
-    local id
-    for id in $(game_windows); do
-        eval "$(xdotool getwindowgeometry --shell "$id")"
-        if [ "${WIDTH}x${HEIGHT}" = "$1" ]; then
-            echo "$id"
-            return 0
-        fi
-    done
-    return 1
-}
-
 main=$(wait_for_windows 1)
 [ "$(window_count)" -eq 1 ] || fail "more than one window at start"
 
-# Play until a game ends with a new high score. Six wrong answers in a row
-# end a game at once, so a game without a right answer is over in a moment;
-# "0" is the likeliest digit, and each game has about a 60 % chance.
-result=
-for attempt in $(seq 15); do
-    keys_to "$main" x                       # any key starts a game
-    sleep 0.2
-    answers=0
-    while [ "$(window_count)" -eq 1 ]; do
-        xdotool key 0
-        answers=$((answers + 1))
-        [ $answers -lt 400 ] || fail "the game did not end"
-        sleep 0.05
-    done
-    sleep 0.3
-    if result=$(window_of_size 482x267); then
-        # The result window straight away: no right answer this time.
-        keys_to "$result" Escape
-        wait_count 1
-        result=
-        sleep 0.2
-        continue
-    fi
-    box=$(game_windows | grep -vx "$main" | head -n 1)
-    keys_to "$box" Return                   # the congratulation
-    wait_count 2
-    result=$(window_of_size 482x267) || fail "no result window after the congratulation"
-    echo "new high score in game $attempt after $answers answers"
-    break
-done
-[ -n "$result" ] || fail "no game with a right answer in 15 tries"
-
-# The result window's focus is on btnEntry: Enter opens the entry window.
-keys_to "$result" Return
-wait_count 3
-entry=$(window_of_size 170x93) || fail "no entry window"
-xdotool windowfocus --sync "$entry" 2>/dev/null || xdotool windowfocus "$entry"
-xdotool type --delay 40 "$name"
-xdotool key Return                          # sends the entry
-wait_count 4                                # the answer's message box
-box=$(game_windows | grep -vx -e "$main" -e "$result" -e "$entry" | head -n 1)
-[ -n "$box" ] || fail "no answer box"
-keys_to "$box" Return
-wait_count 2                                # the entry window closed itself
+play_and_enter "$name"
 keys_to "$result" Escape
 wait_count 1
 keys_to "$main" Escape
