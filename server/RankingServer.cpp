@@ -56,10 +56,9 @@ RankingServer::~RankingServer()
     m_worker->stop();
 }
 
-void RankingServer::setGroupCommit(bool enabled) { m_worker->setGroupCommit(enabled); }
-
 bool RankingServer::start(QString *error)
 {
+    m_worker->setGroupCommit(m_options.groupCommit);
     if (!m_worker->start(error))
         return false;
     GuardedTcpServer::Limits limits;

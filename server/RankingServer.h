@@ -34,8 +34,6 @@ public:
     // Stops accepting, answers the requests in flight, closes the database,
     // then emits finished().
     void shutdown();
-    // For the benchmark's comparison: one transaction per entry.
-    void setGroupCommit(bool enabled);
 
 signals:
     void finished();

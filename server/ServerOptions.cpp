@@ -71,7 +71,11 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
                                   QStringLiteral("Seconds a connection may stay silent or take to send a "
                                                  "request head (default 10)."),
                                   QStringLiteral("SECONDS"));
-    parser.addOptions({help, version, listen, database, top, timezone, rate, connections, idle});
+    const QCommandLineOption commitEach(
+        QStringLiteral("commit-each"),
+        QStringLiteral("One transaction per entry instead of one for the entries that arrive together "
+                       "(slower; for measurements)."));
+    parser.addOptions({help, version, listen, database, top, timezone, rate, connections, idle, commitEach});
 
     if (!parser.parse(arguments))
         return failure(parser.errorText());
@@ -122,6 +126,7 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
         if (!options.zone.isValid())
             return failure(QStringLiteral("--timezone: unknown zone %1").arg(parser.value(timezone)));
     }
+    options.groupCommit = !parser.isSet(commitEach);
     parsed.outcome = ParsedOptions::Outcome::Run;
     return parsed;
 }

@@ -20,6 +20,8 @@ struct ServerOptions
     int maxConnections = 256;
     // Seconds a connection may stay silent, or take to send one request head.
     int idleSeconds = 10;
+    // Entries that arrive while a commit is on its way share the next one.
+    bool groupCommit = true;
 };
 
 struct ParsedOptions

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# The ranking server under load, on SQLite and on PostgreSQL (a temporary
+# server started here): durable entries per second with 64 concurrent
+# clients, with commits grouped and with one commit per entry, and the
+# ranking page over a million stored entries. Prints figures; passes or
+# fails nothing.
+#
+#   bench/ranking_server.sh BUILD_DIR [SECONDS]
+set -euo pipefail
+build=$(realpath "${1:?usage: ranking_server.sh BUILD_DIR [SECONDS]}")
+seconds=${2:-20}
+here=$(realpath "$(dirname "$0")")
+server=$build/server/tovrika-ranking
+seed=$build/bench/bench_ranking_seed
+port=38650
+work=$(mktemp -d "${TMPDIR:-/tmp}/tovrika-bench.XXXXXX")
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+command -v wrk >/dev/null || { echo "wrk is not installed (apt-get install wrk)" >&2; exit 1; }
+
+start_server() {
+    "$server" --listen 127.0.0.1:$port --rate 0 --max-connections 1024 "$@" >/dev/null 2>"$work/server.err" &
+    server_pid=$!
+    for _ in $(seq 200); do
+        grep -q 'listening on' "$work/server.err" && return 0
+        sleep 0.05
+    done
+    echo "the server did not start: $(cat "$work/server.err")" >&2
+    exit 1
+}
+stop_server() {
+    kill -TERM "$server_pid"
+    wait "$server_pid" || true
+}
+
+# wrk's summary as: requests/s, p50, p99, errors.
+measure() {
+    local out
+    out=$(wrk "$@" --latency 2>&1)
+    local rate p50 p99 errors
+    rate=$(awk '/^Requests\/sec:/ {print $2}' <<<"$out")
+    p50=$(awk '$1 == "50%" {print $2}' <<<"$out")
+    p99=$(awk '$1 == "99%" {print $2}' <<<"$out")
+    errors=$(awk '/Non-2xx/ {print $5} /Socket errors/ {print}' <<<"$out" | tr '\n' ' ')
+    printf '%-12s %-22s %10s %10s %10s  %s\n' "$backend" "$what" "$rate" "$p50" "$p99" "${errors:-none}"
+}
+
+postgres_url=
+start_postgres() {
+    local bin
+    bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+    [ -x "$bin/initdb" ] || return 1
+    local as=()
+    if [ "$(id -u)" -eq 0 ]; then
+        chown postgres: "$work"
+        as=(setpriv --reuid=postgres --regid=postgres --init-groups --)
+    fi
+    "${as[@]}" "$bin/initdb" -D "$work/pg" -U tovrika --auth=trust -E UTF8 >/dev/null
+    mkdir -p "$work/pgsock"
+    [ "$(id -u)" -ne 0 ] || chown postgres: "$work/pgsock"
+    "${as[@]}" "$bin/postgres" -D "$work/pg" -p 38651 -k "$work/pgsock" -c listen_addresses=127.0.0.1 \
+        -c max_connections=50 >"$work/pg.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do
+        "$bin/pg_isready" -h 127.0.0.1 -p 38651 -q && break
+        sleep 0.1
+    done
+    pg_bin=$bin
+    postgres_url=postgresql://tovrika@127.0.0.1:38651
+}
+new_database() {
+    # new_database NAME: prints the --database URL of a fresh database.
+    if [ "$backend" = sqlite ]; then
+        echo "sqlite:$work/$1.sqlite"
+    else
+        "$pg_bin/createdb" -h 127.0.0.1 -p 38651 -U tovrika "$1"
+        echo "$postgres_url/$1"
+    fi
+}
+
+echo "CPU: $(nproc) cores; $seconds s per run; 64 connections for entries, 16 for the page"
+printf '%-12s %-22s %10s %10s %10s  %s\n' backend measurement "req/s" p50 p99 errors
+backends=(sqlite)
+start_postgres && backends+=(postgresql) || echo "(no PostgreSQL: its rows are left out)"
+for backend in "${backends[@]}"; do
+    for commits in grouped each; do
+        database=$(new_database "entries_$commits")
+        extra=()
+        [ $commits = grouped ] || extra=(--commit-each)
+        start_server --database "$database" "${extra[@]}"
+        what="entries, commit $commits"
+        measure -t2 -c64 -d"${seconds}s" -s "$here/server/entries.lua" "http://127.0.0.1:$port"
+        stop_server
+    done
+    database=$(new_database page)
+    "$seed" "$database" 1000000 >/dev/null
+    start_server --database "$database"
+    # A visitor in the middle of the boards: the page shows the first 100 and the visitor's row.
+    what="page, 1M entries"
+    measure -t2 -c16 -d"${seconds}s" "http://127.0.0.1:$port/wuppet/wpbrand/tovrika/?id=500000"
+    stop_server
+done
