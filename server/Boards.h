@@ -20,6 +20,13 @@ std::optional<Board> boardFromName(QStringView name);
 // the week, 0 for all time. The zone decides where a day begins.
 qint64 periodKey(Board board, qint64 utcMs, const QTimeZone &zone);
 
+// A moment as the local wall-clock time of a zone, in milliseconds since the
+// local epoch. Offsets are looked up once per quarter hour of UTC (zones
+// change offset on quarter hours), as a page formats hundreds of times.
+qint64 localMs(qint64 utcMs, const QTimeZone &zone);
+// "yyyy/MM/dd HH:mm" of a local time from localMs.
+QString localDateTimeText(qint64 localMs);
+
 struct BoardRow
 {
     int rank = 0;

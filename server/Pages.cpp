@@ -50,20 +50,22 @@ QByteArray pageShell(const QString &title, const QString &body)
     return html.toUtf8();
 }
 
-QString when(qint64 ms, const QTimeZone &zone)
-{
-    return QDateTime::fromMSecsSinceEpoch(ms, zone).toString(QStringLiteral("yyyy/MM/dd HH:mm"));
-}
-
+// Appended piece by piece: a page has hundreds of rows.
 QString rowHtml(const BoardRow &row, bool own, const QTimeZone &zone)
 {
-    return QStringLiteral("<tr%1><td class=\"rank\">%2</td><td class=\"name\">%3</td>"
-                          "<td class=\"score\">%4</td><td class=\"when\">%5</td></tr>\n")
-        .arg(own ? QStringLiteral(" class=\"own\"") : QString())
-        .arg(row.rank)
-        .arg(escapeHtml(row.name))
-        .arg(row.score)
-        .arg(when(row.reachedMs, zone));
+    QString html;
+    html.reserve(160);
+    html += own ? QLatin1String("<tr class=\"own\">") : QLatin1String("<tr>");
+    html += QLatin1String("<td class=\"rank\">");
+    html += QString::number(row.rank);
+    html += QLatin1String("</td><td class=\"name\">");
+    html += escapeHtml(row.name);
+    html += QLatin1String("</td><td class=\"score\">");
+    html += QString::number(row.score);
+    html += QLatin1String("</td><td class=\"when\">");
+    html += localDateTimeText(localMs(row.reachedMs, zone));
+    html += QLatin1String("</td></tr>\n");
+    return html;
 }
 
 QString boardHtml(const BoardView &view, const QString &visitorId, const QTimeZone &zone)

@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
     const bool postgres = config.kind == DatabaseConfig::Kind::Postgres;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     // The numbers 1..N, and from them the rows of every board at once.
-    const QString numbers = postgres ? QStringLiteral("SELECT generate_series(1, %1) AS n").arg(count)
+    const QString numbers = postgres ? QStringLiteral("SELECT generate_series(CAST(1 AS BIGINT), %1) AS n").arg(count)
                                      : QStringLiteral("WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 "
                                                       "FROM s WHERE n < %1) SELECT n FROM s")
                                            .arg(count);
