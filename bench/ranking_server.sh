@@ -83,7 +83,7 @@ new_database() {
     fi
 }
 
-echo "CPU: $(nproc) cores; $seconds s per run; 64 connections for entries, 16 for the page"
+echo "CPU: $(nproc) cores; $seconds s per run; 64 connections for entries, 8 and 16 for the page"
 printf '%-12s %-22s %10s %10s %10s  %s\n' backend measurement "req/s" p50 p99 errors
 backends=(sqlite)
 start_postgres && backends+=(postgresql) || echo "(no PostgreSQL: its rows are left out)"
@@ -101,7 +101,9 @@ for backend in "${backends[@]}"; do
     "$seed" "$database" 1000000 >/dev/null
     start_server --database "$database"
     # A visitor in the middle of the boards: the page shows the first 100 and the visitor's row.
-    what="page, 1M entries"
-    measure -t2 -c16 -d"${seconds}s" "http://127.0.0.1:$port/wuppet/wpbrand/tovrika/?id=500000"
+    for clients in 8 16; do
+        what="page, 1M, $clients clients"
+        measure -t2 -c$clients -d"${seconds}s" "http://127.0.0.1:$port/wuppet/wpbrand/tovrika/?id=500000"
+    done
     stop_server
 done

@@ -24,11 +24,11 @@ struct RankingStore::Statements
 {
     explicit Statements(const QSqlDatabase &db)
         : logInsert(db), logAnswer(db), bestSelect(db), bestInsert(db), bestUpdate(db), countAdd(db),
-          countHigher(db), countEqualBefore(db), countTotal(db), topRows(db), visitorRow(db)
+          countHigher(db), countEqualBefore(db), countTotal(db), topRows(db), visitorRow(db), dataVersion(db)
     {
     }
     QSqlQuery logInsert, logAnswer, bestSelect, bestInsert, bestUpdate, countAdd;
-    QSqlQuery countHigher, countEqualBefore, countTotal, topRows, visitorRow;
+    QSqlQuery countHigher, countEqualBefore, countTotal, topRows, visitorRow, dataVersion;
 };
 
 RankingStore::RankingStore(DatabaseConfig config, int top, QTimeZone zone, QString connectionName)
@@ -42,6 +42,8 @@ RankingStore::~RankingStore() { close(); }
 void RankingStore::close()
 {
     m_statements.reset();
+    m_cache.clear();
+    m_dataVersion = -1;
     if (QSqlDatabase::contains(m_connectionName)) {
         {
             QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
@@ -154,6 +156,8 @@ bool RankingStore::ensureOpen()
         {&statements->visitorRow,
          QStringLiteral("SELECT name, score, reached_ms, seq FROM best "
                         "WHERE mode = ? AND board = ? AND period = ? AND uid = ?")},
+        {&statements->dataVersion,
+         isPostgres(m_config) ? QStringLiteral("SELECT 0") : QStringLiteral("PRAGMA data_version")},
     };
     for (const auto &statement : prepared) {
         if (!statement.query->prepare(statement.sql)) {
@@ -207,7 +211,9 @@ bool RankingStore::migrate()
                            "period BIGINT NOT NULL, uid TEXT NOT NULL, name TEXT NOT NULL, "
                            "score INTEGER NOT NULL, reached_ms BIGINT NOT NULL, seq BIGINT NOT NULL, "
                            "PRIMARY KEY (mode, board, period, uid))"),
-            QStringLiteral("CREATE INDEX best_order ON best (mode, board, period, score DESC, reached_ms, seq)"),
+            // Board order, covering what a board shows, so the first rows are read from the index alone.
+            QStringLiteral("CREATE INDEX best_order ON best (mode, board, period, score DESC, reached_ms, seq, "
+                           "name, uid)"),
             // Rows of a board by score: ranks and shares without counting rows.
             QStringLiteral("CREATE TABLE score_count (mode INTEGER NOT NULL, board INTEGER NOT NULL, "
                            "period BIGINT NOT NULL, score INTEGER NOT NULL, n BIGINT NOT NULL, "
@@ -340,8 +346,10 @@ std::optional<QList<EntryAnswer>> RankingStore::submit(const QList<PendingEntry>
                 break;
             answers.append(answer);
         }
-        if (ok && db.commit())
+        if (ok && db.commit()) {
+            m_cache.clear();
             return answers;
+        }
         if (ok)
             m_lastError = QStringLiteral("cannot commit: ") + db.lastError().text();
         db.rollback();
@@ -367,30 +375,54 @@ std::optional<BoardView> RankingStore::board(int mode, Board board, const QStrin
         return std::nullopt;
     };
 
+    if (!isPostgres(m_config)) {
+        if (!s.dataVersion.exec() || !s.dataVersion.next())
+            return broken(QStringLiteral("cannot read the data version"), s.dataVersion);
+        const qint64 version = s.dataVersion.value(0).toLongLong();
+        s.dataVersion.finish();
+        if (version != m_dataVersion) {
+            m_cache.clear();
+            m_dataVersion = version;
+        }
+    }
+
     BoardView view;
     view.mode = mode;
     view.board = board;
-    bindAll(s.topRows, {mode, boardNumber, period, m_top});
-    if (!s.topRows.exec())
-        return broken(QStringLiteral("cannot read a board"), s.topRows);
-    bool visitorShown = false;
-    while (s.topRows.next()) {
-        BoardRow row;
-        row.name = s.topRows.value(0).toString();
-        row.userId = s.topRows.value(1).toString();
-        row.score = s.topRows.value(2).toInt();
-        row.reachedMs = s.topRows.value(3).toLongLong();
-        visitorShown = visitorShown || (!visitorId.isEmpty() && row.userId == visitorId);
-        view.rows.append(row);
-    }
-    s.topRows.finish();
-    assignRanks(view.rows);
+    const QString key = QStringLiteral("%1/%2/%3").arg(mode).arg(boardNumber).arg(period);
+    const auto cached = m_cache.constFind(key);
+    if (cached != m_cache.cend()) {
+        view.rows = cached->rows;
+        view.total = cached->total;
+    } else {
+        bindAll(s.topRows, {mode, boardNumber, period, m_top});
+        if (!s.topRows.exec())
+            return broken(QStringLiteral("cannot read a board"), s.topRows);
+        while (s.topRows.next()) {
+            BoardRow row;
+            row.name = s.topRows.value(0).toString();
+            row.userId = s.topRows.value(1).toString();
+            row.score = s.topRows.value(2).toInt();
+            row.reachedMs = s.topRows.value(3).toLongLong();
+            view.rows.append(row);
+        }
+        s.topRows.finish();
+        assignRanks(view.rows);
 
-    bindAll(s.countTotal, {mode, boardNumber, period});
-    if (!s.countTotal.exec() || !s.countTotal.next())
-        return broken(QStringLiteral("cannot count a board"), s.countTotal);
-    view.total = s.countTotal.value(0).toLongLong();
-    s.countTotal.finish();
+        bindAll(s.countTotal, {mode, boardNumber, period});
+        if (!s.countTotal.exec() || !s.countTotal.next())
+            return broken(QStringLiteral("cannot count a board"), s.countTotal);
+        view.total = s.countTotal.value(0).toLongLong();
+        s.countTotal.finish();
+        if (!isPostgres(m_config)) {
+            if (m_cache.size() > 64)
+                m_cache.clear();
+            m_cache.insert(key, CachedBoard{view.rows, view.total});
+        }
+    }
+    bool visitorShown = false;
+    for (const BoardRow &row : std::as_const(view.rows))
+        visitorShown = visitorShown || (!visitorId.isEmpty() && row.userId == visitorId);
 
     if (!visitorId.isEmpty() && !visitorShown) {
         bindAll(s.visitorRow, {mode, boardNumber, period, visitorId});

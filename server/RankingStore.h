@@ -4,6 +4,7 @@
 #include "server/Boards.h"
 #include "server/DatabaseConfig.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QTimeZone>
@@ -62,4 +63,15 @@ private:
     QString m_lastError;
     QString m_lastSqlState;
     std::unique_ptr<Statements> m_statements;
+    // The first rows and the total of each board, as read last. Own commits
+    // clear it; with SQLite, "PRAGMA data_version" tells of other processes'
+    // commits. PostgreSQL boards are read afresh each time, as other servers
+    // may write at any moment.
+    struct CachedBoard
+    {
+        QList<BoardRow> rows;
+        qint64 total = 0;
+    };
+    QHash<QString, CachedBoard> m_cache;
+    qint64 m_dataVersion = -1;
 };
