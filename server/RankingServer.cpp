@@ -113,6 +113,12 @@ void RankingServer::dispatch(const QHttpServerRequest &request, QHttpServerRespo
             exchange.close = true;
         if (name == "transfer-encoding" || (name == "content-length" && header.second.trimmed() != "0"))
             hasBody = true;
+        if (name == "x-forwarded-for" && m_options.trustedProxies.contains(request.remoteAddress())) {
+            // The proxy appends the address it saw last; earlier ones are the client's word.
+            const QHostAddress forwarded(QString::fromLatin1(header.second.split(',').last().trimmed()));
+            if (!forwarded.isNull())
+                exchange.client = forwarded.toString();
+        }
     }
     switch (request.method()) {
     case QHttpServerRequest::Method::Get:

@@ -75,7 +75,11 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
         QStringLiteral("commit-each"),
         QStringLiteral("One transaction per entry instead of one for the entries that arrive together "
                        "(slower; for measurements)."));
-    parser.addOptions({help, version, listen, database, top, timezone, rate, connections, idle, commitEach});
+    const QCommandLineOption proxy(QStringLiteral("trusted-proxy"),
+                                   QStringLiteral("A reverse proxy's address: for its connections the last "
+                                                  "X-Forwarded-For address is the client (may be repeated)."),
+                                   QStringLiteral("ADDRESS"));
+    parser.addOptions({help, version, listen, database, top, timezone, rate, connections, idle, commitEach, proxy});
 
     if (!parser.parse(arguments))
         return failure(parser.errorText());
@@ -127,6 +131,12 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
             return failure(QStringLiteral("--timezone: unknown zone %1").arg(parser.value(timezone)));
     }
     options.groupCommit = !parser.isSet(commitEach);
+    for (const QString &value : parser.values(proxy)) {
+        QHostAddress address;
+        if (!address.setAddress(value))
+            return failure(QStringLiteral("--trusted-proxy needs an address: %1").arg(value));
+        options.trustedProxies.append(address);
+    }
     parsed.outcome = ParsedOptions::Outcome::Run;
     return parsed;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QTimeZone>
@@ -20,6 +21,8 @@ struct ServerOptions
     int maxConnections = 256;
     // Seconds a connection may stay silent, or take to send one request head.
     int idleSeconds = 10;
+    // Reverse proxies whose X-Forwarded-For names the client instead.
+    QList<QHostAddress> trustedProxies;
     // Entries that arrive while a commit is on its way share the next one.
     bool groupCommit = true;
 };

@@ -32,6 +32,7 @@ private slots:
     void slowClientIsClosedWhileOthersAreServed();
     void connectionsAreCapped();
     void rateLimitPerIdAcrossAddresses();
+    void rateLimitBehindATrustedProxy();
     void okSurvivesKill9();
     void terminationFinishesTheRequestInFlight();
     void databaseStopsAndComesBack();
@@ -184,6 +185,31 @@ void tst_RankingFaults::rateLimitPerIdAcrossAddresses()
                                 QHostAddress("127.0.0.5"))
                  .status,
              200);
+}
+
+void tst_RankingFaults::rateLimitBehindATrustedProxy()
+{
+    QVERIFY(startServer(*m_server, {QStringLiteral("--rate"), QStringLiteral("1"), QStringLiteral("--trusted-proxy"),
+                                    QStringLiteral("127.0.0.1")}));
+    auto viaProxy = [&](const QByteArray &id, const QByteArray &forwarded) {
+        return m_server->exchange("GET " + entryTarget(10, "a", id) + " HTTP/1.1\r\nX-Forwarded-For: " + forwarded
+                                  + "\r\nConnection: close\r\n\r\n")
+            .status;
+    };
+    // Two players behind the same proxy are two clients.
+    QCOMPARE(viaProxy("1", "203.0.113.7"), 200);
+    QCOMPARE(viaProxy("2", "198.51.100.9"), 200);
+    // A client cannot choose its address by sending the header itself: the proxy's last word counts.
+    QCOMPARE(viaProxy("3", "192.0.2.1, 203.0.113.7"), 429);
+    // A connection from elsewhere is not trusted with the header.
+    auto direct = [&](const QByteArray &id, const QByteArray &forwarded) {
+        return m_server->exchange("GET " + entryTarget(10, "a", id) + " HTTP/1.1\r\nX-Forwarded-For: " + forwarded
+                                      + "\r\nConnection: close\r\n\r\n",
+                                  5000, QHostAddress("127.0.0.2"))
+            .status;
+    };
+    QCOMPARE(direct("4", "192.0.2.50"), 200);
+    QCOMPARE(direct("5", "192.0.2.51"), 429);
 }
 
 void tst_RankingFaults::okSurvivesKill9()
