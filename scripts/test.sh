@@ -15,7 +15,8 @@ status=0
 run_suite() {
     local folder=$1
     shift
-    cmake -S . -B "$folder" -G Ninja -DTOVRIKA_RANKING_SERVER=$ranking_server "$@" > /dev/null \
+    cmake -S . -B "$folder" -G Ninja -DTOVRIKA_RANKING_SERVER=$ranking_server \
+        -DTOVRIKA_MAKER_SITE=$ranking_server "$@" > /dev/null \
         && cmake --build "$folder" -j "$jobs" \
         && (cd "$folder" && ctest --output-on-failure -j "$jobs") || status=1
 }
