@@ -21,6 +21,8 @@ int main(int argc, char **argv)
     FontWarmup fontWarmup;
     installFontSubstitutions();
     QApplication app(argc, argv);
+    // The desktop entry's name: docks and Wayland compositors match the window to it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.tovrika.Tovrika"));
     installApplicationFont();
 
     IniSettingsStore settings;

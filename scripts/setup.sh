@@ -9,6 +9,7 @@ packages=(
     qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libqt6sql6-psql postgresql curl libgl1-mesa-dev libx11-dev libfontconfig-dev
     fonts-ipafont-gothic
     xvfb xdotool openbox x11-utils imagemagick chromium
+    desktop-file-utils appstream systemd
     clang libclang-rt-14-dev
 )
 
