@@ -9,6 +9,7 @@
 #include "shell/Fonts.h"
 #include "shell/MessageBoxes.h"
 #include "shell/Platform.h"
+#include "shell/QtTranslation.h"
 #include "shell/RandomSource.h"
 #include "shell/SettingsStore.h"
 #include "shell/Sound.h"
@@ -24,6 +25,7 @@ int main(int argc, char **argv)
     // The desktop entry's name: docks and Wayland compositors match the window to it.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.tovrika.Tovrika"));
     installApplicationFont();
+    installQtJapanese(&app);
 
     IniSettingsStore settings;
     SystemClock clock;

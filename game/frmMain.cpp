@@ -19,9 +19,12 @@
 #include "shell/modMain.h"
 
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QScreen>
+#include <QWindow>
 #include <QUrl>
 
 #include <algorithm>
@@ -102,8 +105,40 @@ frmMain::frmMain(Platform &platform, QWidget *parent)
     connect(ui->btnRanking, &QPushButton::clicked, this, &frmMain::btnRanking_Click);
     connect(ui->btnWuppet, &QPushButton::clicked, this, &frmMain::btnWuppet_Click);
 
+    // Centred now for a window without a frame; again on its frame once a
+    // window manager has put one around it, so the title bar counts too.
+    m_frameWatch.setInterval(25);
+    connect(&m_frameWatch, &QTimer::timeout, this, &frmMain::centreFrameWhenKnown);
+
     Form_Load();
     centreOver(this, nullptr);
+}
+
+void frmMain::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_frameChecks == 0)
+        m_frameWatch.start();
+}
+
+void frmMain::centreFrameWhenKnown()
+{
+    // The frame arrives a moment after the window is mapped; give up after
+    // two seconds (no window manager, or one that draws no frame).
+    if (frameGeometry().size() != size()) {
+        m_frameWatch.stop();
+        m_frameChecks = 80; // once only: a window the player moved stays where it is
+        const QScreen *screen = this->screen();
+        if (!screen || !windowHandle())
+            return;
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        // The frame's own position: QWidget::move would count the frame twice
+        // under a window manager that honours the window's gravity.
+        windowHandle()->setFramePosition(frame.topLeft());
+    } else if (++m_frameChecks >= 80) {
+        m_frameWatch.stop();
+    }
 }
 
 frmMain::~frmMain() = default;
@@ -155,8 +190,15 @@ void frmMain::btnClear_Click()
                              + QStringLiteral("\r\n") + QStringLiteral("本当にクリアしますか？");
     if (!m_platform.messages.askYesNo(this, question))
         return;
+    const QString kept = ui->lblHiScore->text();
     ui->lblHiScore->setText(QStringLiteral("0"));
-    SaveHighScore();
+    if (!SaveHighScore()) {
+        // The file still holds the old score: show what is kept, and say so.
+        ui->lblHiScore->setText(kept);
+        m_platform.messages.inform(this, MessageBoxes::Icon::Error,
+                                   joinLines({QStringLiteral("ハイスコアをクリアできませんでした。"),
+                                              QStringLiteral("設定ファイルに保存できません。")}));
+    }
 }
 
 void frmMain::btnRanking_Click()
@@ -367,13 +409,30 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
     if (event->type() != QEvent::KeyPress)
         return false;
     auto *widget = qobject_cast<QWidget *>(watched);
-    if (!widget || widget->window() != this || !isActiveWindow())
+    if (!widget)
         return false;
     const auto *key = static_cast<QKeyEvent *>(event);
+    // The dropped-down mode list is a popup window of its own; its keys are
+    // this window's keys too.
+    QWidget *modeList = ui->cmbMode->view() ? ui->cmbMode->view()->window() : nullptr;
+    const bool inModeList = modeList && modeList != this && widget->window() == modeList && modeList->isVisible();
+    if (!inModeList && (widget->window() != this || !isActiveWindow()))
+        return false;
     // Keys that make no character (arrows, function keys) go to the control:
     // in the ready state the arrows still move the mode list.
     if (key->text().isEmpty())
         return false;
+    if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+        // Tab walks the controls in the ready state. During a game it is no
+        // answer and must not take the focus away from the game: ignored.
+        return bPlaying;
+    }
+    if (inModeList) {
+        // Esc only closes the list, as the list itself does.
+        if (key->key() == Qt::Key_Escape)
+            return false;
+        ui->cmbMode->hidePopup();
+    }
     Form_KeyPress(key->text().at(0).unicode());
     return true;
 }

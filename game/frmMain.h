@@ -45,6 +45,7 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     // Shows the result window of the timed game that just ended and waits
     // until it is closed.
     virtual void ShowResultWindow();
@@ -56,11 +57,15 @@ private:
     void btnRanking_Click();
     void btnWuppet_Click();
     void EndTimedGame();
+    // Centres the framed window once the window manager has framed it.
+    void centreFrameWhenKnown();
 
     std::unique_ptr<Ui::frmMain> ui;
     Platform &m_platform;
     QTimer Timer1;
     QPixmap m_background;
+    QTimer m_frameWatch;
+    int m_frameChecks = 0;
 
     bool bPlaying = false;
     qint16 nAnswer = 0;

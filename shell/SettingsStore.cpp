@@ -48,10 +48,21 @@ bool IniSettingsStore::write(const QString &application, const QString &section,
 {
     const auto settings = open(m_rootFolder, application);
     settings->beginGroup(section);
+    const QVariant previous = settings->value(key);
     settings->setValue(key, value);
-    settings->endGroup();
     settings->sync();
-    return settings->status() == QSettings::NoError;
+    const bool saved = settings->status() == QSettings::NoError;
+    if (!saved) {
+        // Qt keeps an unsaved change for the file in a cache that every later
+        // QSettings of this process reads: put the stored value back there,
+        // so that what is read agrees with what the file holds.
+        if (previous.isValid())
+            settings->setValue(key, previous);
+        else
+            settings->remove(key);
+    }
+    settings->endGroup();
+    return saved;
 }
 
 QString IniSettingsStore::fileName(const QString &application) const

@@ -1,0 +1,150 @@
+// Checks the main window by keyboard beyond single answers: Tab and
+// Shift+Tab walk the controls in the ready state and start nothing, a Tab
+// during a game is no answer, keys typed into the dropped-down mode list
+// reach the window (Esc only closes it), and a clearing that cannot be
+// saved keeps showing the stored score and says so.
+#include "game/frmMain.h"
+#include "support/TestMain.h"
+#include "support/TestPlatform.h"
+
+#include "ui_frmMain.h"
+
+#include <QAbstractItemView>
+#include <QFile>
+#include <QFileInfo>
+
+#include <unistd.h>
+
+namespace {
+
+// The settings folder as a player finds it when it is read-only: files
+// readable, nothing writable. Root writes anywhere, so as root the test takes
+// the identity of "nobody" (65534) for as long as this lives.
+class ReadOnlySettings
+{
+public:
+    explicit ReadOnlySettings(const QString &iniFile) : m_folder(QFileInfo(iniFile).absolutePath())
+    {
+        for (QString path = m_folder; path.size() > 1; path = QFileInfo(path).absolutePath()) {
+            if (path == QDir::tempPath())
+                break;
+            m_opened << path;
+            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
+                                            | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther);
+        }
+        if (::geteuid() == 0)
+            m_droppedRoot = ::setegid(65534) == 0 && ::seteuid(65534) == 0;
+    }
+    ~ReadOnlySettings()
+    {
+        if (m_droppedRoot) {
+            [[maybe_unused]] int restored = ::seteuid(0);
+            restored = ::setegid(0);
+        }
+        for (const QString &path : std::as_const(m_opened))
+            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+
+private:
+    QString m_folder;
+    QStringList m_opened;
+    bool m_droppedRoot = false;
+};
+
+} // namespace
+
+class TestMainWindowKeys : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void tabWalksTheControlsInTheReadyState()
+    {
+        TestPlatform t;
+        frmMain w(t.platform);
+        auto &ui = w.controls();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        ui.cmbMode->setFocus(Qt::OtherFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), ui.cmbMode);
+
+        const QList<QWidget *> order{ui.btnClear, ui.btnRanking, ui.btnWuppet, ui.cmbMode};
+        for (QWidget *next : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QVERIFY(!w.isPlaying());
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QVERIFY(!w.isPlaying());
+        QCOMPARE(QApplication::focusWidget(), ui.btnWuppet);
+
+        // Space on a focused button still starts a game, and opens no page.
+        QTest::keyClick(ui.btnWuppet, Qt::Key_Space);
+        QVERIFY(w.isPlaying());
+        QVERIFY(t.browser.opened.isEmpty());
+
+        // During a game a Tab is no answer and moves nothing.
+        QWidget *focused = QApplication::focusWidget();
+        QTest::keyClick(focused, Qt::Key_Tab);
+        QVERIFY(w.isPlaying());
+        QCOMPARE(w.nAnswerCnt, qint16(0));
+        QCOMPARE(QApplication::focusWidget(), focused);
+    }
+
+    void keysInTheDroppedDownModeList()
+    {
+        TestPlatform t;
+        frmMain w(t.platform);
+        auto &ui = w.controls();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        ui.cmbMode->setCurrentIndex(1);
+
+        // Esc closes the list and does nothing more: the game stays open.
+        ui.cmbMode->showPopup();
+        QTRY_VERIFY(ui.cmbMode->view()->isVisible());
+        QTest::keyClick(ui.cmbMode->view(), Qt::Key_Escape);
+        QTRY_VERIFY(!ui.cmbMode->view()->isVisible());
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.isPlaying());
+
+        // A character key closes it and starts a game of the selected mode.
+        ui.cmbMode->showPopup();
+        QTRY_VERIFY(ui.cmbMode->view()->isVisible());
+        QTest::keyClick(ui.cmbMode->view(), Qt::Key_5);
+        QTRY_VERIFY(!ui.cmbMode->view()->isVisible());
+        QVERIFY(w.isPlaying());
+        QCOMPARE(w.nMode, qint16(1));
+        QCOMPARE(ui.cmbMode->currentIndex(), 1);
+        QCOMPARE(w.nAnswerCnt, qint16(0)); // the starting key is not an answer
+    }
+
+    void clearingThatCannotBeSavedKeepsTheStoredScore()
+    {
+        TestPlatform t;
+        t.store("mode1", "88");
+        frmMain w(t.platform);
+        auto &ui = w.controls();
+        ui.cmbMode->setCurrentIndex(1);
+        QCOMPARE(ui.lblHiScore->text(), QStringLiteral("88"));
+        {
+            ReadOnlySettings readOnly(t.iniFile());
+            t.messages.setNextAnswer(true);
+            ui.btnClear->click();
+            QCOMPARE(ui.lblHiScore->text(), QStringLiteral("88"));
+            QCOMPARE(t.messages.shown.size(), 2);
+            QCOMPARE(t.messages.shown[1].kind, PresetMessageBoxes::Shown::Inform);
+            QCOMPARE(t.messages.shown[1].icon, MessageBoxes::Icon::Error);
+            QCOMPARE(t.messages.shown[1].text,
+                     QStringLiteral("ハイスコアをクリアできませんでした。\r\n設定ファイルに保存できません。"));
+            // Switching modes reads the store again: it still agrees.
+            ui.cmbMode->setCurrentIndex(0);
+            ui.cmbMode->setCurrentIndex(1);
+            QCOMPARE(ui.lblHiScore->text(), QStringLiteral("88"));
+        }
+        QCOMPARE(t.stored("mode1"), QStringLiteral("88"));
+    }
+};
+
+TOVRIKA_TEST_MAIN(TestMainWindowKeys)
+#include "tst_mainwindowkeys.moc"
