@@ -166,11 +166,16 @@ void frmMain::cmbMode_Click(int index)
     ui->btnClear->setEnabled(isTimedMode(nMode));
 }
 
+QString frmMain::StoredHighScore() const
+{
+    const QString key = nMode == 0 ? QStringLiteral("mode0") : QStringLiteral("mode1");
+    return m_platform.settings.read(settingsApp, settingsSection, key);
+}
+
 void frmMain::LoadHighScore()
 {
     if (nMode == 0 || nMode == 1) {
-        const QString key = nMode == 0 ? QStringLiteral("mode0") : QStringLiteral("mode1");
-        ui->lblHiScore->setText(m_platform.settings.read(settingsApp, settingsSection, key));
+        ui->lblHiScore->setText(StoredHighScore());
     } else {
         ui->lblHiScore->setText(QStringLiteral("---"));
     }
@@ -367,6 +372,13 @@ void frmMain::EndTimedGame()
     Timer1.stop();
     lRealTime = qint32(std::clamp<qint64>(m_platform.clock.monotonicMs() - lStartTick, 0, INT32_MAX));
     ui->PB1->setValue(ui->PB1->minimum());
+
+    // Another copy of the game may have stored a higher score since this one
+    // showed its own: the record to beat is the greater of the two, and it is
+    // what this window shows from now on.
+    const QString stored = StoredHighScore();
+    if (highScoreValue(stored) > highScoreValue(ui->lblHiScore->text()))
+        ui->lblHiScore->setText(stored);
 
     if (nScore > highScoreValue(ui->lblHiScore->text())) {
         bHiScore = true;

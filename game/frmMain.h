@@ -26,6 +26,8 @@ public:
     void StartGame();
     void ReturnToReady();
     void MakeQuestion();
+    // The high score of the current timed mode as the settings file holds it now.
+    QString StoredHighScore() const;
     void LoadHighScore();
     // Stores the shown high score of the mode; false when the settings store
     // could not keep it.

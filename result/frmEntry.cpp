@@ -86,8 +86,10 @@ void frmEntry::btnOkClicked()
     m_platform.messages.inform(this, answer.icon, answer.message);
 
     // Kept whatever the answer: the player will want the same name next
-    // time. A store that cannot be written has no message of its own.
-    m_platform.settings.write(SettingsApp, SettingsSection, EntryNameKey, m_ui->txtName->text());
+    // time. A store that cannot be written has no message of its own; the
+    // opener can still learn of it from EntryNameSaved().
+    m_entryNameSaved = m_platform.settings.write(SettingsApp, SettingsSection, EntryNameKey,
+                                                 m_ui->txtName->text());
     done(QDialog::Accepted);
 }
 

@@ -33,6 +33,10 @@ public:
     // sent and answered.
     void reject() override;
 
+    // Whether the name of the last entry reached the settings file; false
+    // before an entry was sent and when the file could not be written.
+    bool EntryNameSaved() const { return m_entryNameSaved; }
+
 protected:
     // Escape in the name field goes straight to btnCancel, the way a cancel
     // button takes the key before the field: the field would otherwise test
@@ -55,4 +59,5 @@ private:
     Inet Inet1;
     // From OK until the window closes: a second OK or a close cannot cut in.
     bool m_sending = false;
+    bool m_entryNameSaved = false;
 };

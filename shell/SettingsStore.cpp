@@ -1,10 +1,16 @@
 #include "shell/SettingsStore.h"
 
+#include "shell/SettingsRecovery.h"
+
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QStringList>
 
+#include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -21,6 +27,65 @@ std::unique_ptr<QSettings> open(const QString &rootFolder, const QString &applic
         QSettings::IniFormat);
 }
 
+QString pathOf(const QString &section, const QString &key)
+{
+    return section.isEmpty() ? key : section + QLatin1Char('/') + key;
+}
+
+// The plain reading of a file that QSettings did not read cleanly: a value
+// that a person sees in the file is missing from what QSettings read, or
+// QSettings gave up on it. Empty when the file reads cleanly or is absent.
+std::optional<QList<SettingsRecovery::Entry>> damagedContents(const QSettings &settings)
+{
+    QFile file(settings.fileName());
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QList<SettingsRecovery::Entry> entries = SettingsRecovery::readPlainly(file.readAll());
+    if (settings.status() == QSettings::FormatError)
+        return entries;
+    for (const SettingsRecovery::Entry &entry : entries) {
+        if (!settings.contains(pathOf(entry.section, entry.key)))
+            return entries;
+    }
+    return std::nullopt;
+}
+
+// Keeps the damaged file beside it, then replaces it in one step with a clean
+// file of its legible values and the new one. Any failure leaves the damaged
+// file as it was.
+bool repairAndWrite(const QString &fileName, const QList<SettingsRecovery::Entry> &entries,
+                    const QString &section, const QString &key, const QString &value)
+{
+    const QString copy = SettingsRecovery::damagedCopyName(
+        fileName, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    if (!QFile::exists(copy) && !QFile::copy(fileName, copy))
+        return false;
+
+    // A name of its own for each attempt: QSettings keeps what it read of a
+    // file name for the rest of the process.
+    const QString rebuilt = fileName + QStringLiteral(".recovered-")
+                            + QString::number(QDateTime::currentMSecsSinceEpoch());
+    QFile::remove(rebuilt);
+    {
+        QSettings clean(rebuilt, QSettings::IniFormat);
+        for (const SettingsRecovery::Entry &entry : entries)
+            clean.setValue(pathOf(entry.section, entry.key), entry.value);
+        clean.setValue(pathOf(section, key), value);
+        clean.sync();
+        if (clean.status() != QSettings::NoError) {
+            QFile::remove(rebuilt);
+            return false;
+        }
+    }
+    // rename(2) replaces the damaged file atomically; QFile::rename would not
+    // overwrite it.
+    if (std::rename(QFile::encodeName(rebuilt).constData(), QFile::encodeName(fileName).constData()) != 0) {
+        QFile::remove(rebuilt);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 IniSettingsStore::IniSettingsStore() = default;
@@ -34,6 +99,11 @@ QString IniSettingsStore::read(const QString &application, const QString &sectio
                                const QString &key) const
 {
     const auto settings = open(m_rootFolder, application);
+    if (const auto damaged = damagedContents(*settings)) {
+        const QString recovered = SettingsRecovery::valueOf(*damaged, section, key);
+        if (!recovered.isNull())
+            return recovered;
+    }
     settings->beginGroup(section);
     const QVariant value = settings->value(key);
     // INI files edited by hand may hold an unquoted comma, which QSettings
@@ -46,7 +116,14 @@ QString IniSettingsStore::read(const QString &application, const QString &sectio
 bool IniSettingsStore::write(const QString &application, const QString &section,
                              const QString &key, const QString &value)
 {
-    const auto settings = open(m_rootFolder, application);
+    auto settings = open(m_rootFolder, application);
+    if (const auto damaged = damagedContents(*settings)) {
+        // Writing through QSettings would store its misreading and lose the
+        // values it missed: rebuild the file from what can be read instead.
+        const QString fileName = settings->fileName();
+        settings.reset();
+        return repairAndWrite(fileName, *damaged, section, key, value);
+    }
     settings->beginGroup(section);
     const QVariant previous = settings->value(key);
     settings->setValue(key, value);

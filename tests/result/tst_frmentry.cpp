@@ -11,6 +11,7 @@
 #include "result/frmEntry.h"
 #include "shell/modMain.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/ReadOnlySettings.h"
 #include "support/TestMain.h"
 #include "support/TestPlatform.h"
 
@@ -105,6 +106,7 @@ private slots:
     void cancelSendsAndStoresNothing_data();
     void cancelSendsAndStoresNothing();
     void nothingCutsIntoASend();
+    void nameThatCannotBeStoredIsReportedToTheOpener();
 };
 
 void TestFrmEntry::initTestCase()
@@ -399,6 +401,7 @@ void TestFrmEntry::sendShowsTheAnswer()
     QVERIFY(openAtMessage);
     QCOMPARE(storedAtMessage, QStringLiteral("Previous1"));
     QCOMPARE(f.tp.stored("EntryName"), QStringLiteral("ABC"));
+    QVERIFY(window->EntryNameSaved());
     QVERIFY(window->isEnabled());
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
     QVERIFY(!window->isVisible());
@@ -535,6 +538,28 @@ void TestFrmEntry::nothingCutsIntoASend()
     QCOMPARE(window->result(), int(QDialog::Accepted));
     QTest::qWait(100);
     QCOMPARE(f.server.connections(), 1);
+}
+
+void TestFrmEntry::nameThatCannotBeStoredIsReportedToTheOpener()
+{
+    Fixture f;
+    f.server.answer("OK");
+    f.tp.store("EntryName", "Previous1");
+    const auto window = f.open();
+    QVERIFY(!window->EntryNameSaved());  // nothing sent yet
+    nameField(window.get())->setText(QStringLiteral("ABC"));
+    {
+        ReadOnlySettings readOnly(f.tp.iniFile());
+        button(window.get(), "btnOk")->click();
+        QVERIFY(!window->EntryNameSaved());
+    }
+    // The entry itself went through and is the only message; the old name
+    // stays stored.
+    QCOMPARE(f.server.requestTargets(), QList<QByteArray>{WorkedTarget});
+    QCOMPARE(f.tp.messages.shown.size(), 1);
+    QCOMPARE(f.tp.messages.shown.at(0).icon, Icon::Information);
+    QCOMPARE(f.tp.stored("EntryName"), QStringLiteral("Previous1"));
+    QCOMPARE(window->result(), int(QDialog::Accepted));
 }
 
 TOVRIKA_TEST_MAIN(TestFrmEntry)
