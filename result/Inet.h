@@ -13,17 +13,18 @@
 // windows keep repainting while the caller keeps its own window disabled; the
 // modal chain keeps the windows underneath from taking input.
 //
-// It speaks HTTP/1.1 over its own socket instead of going through
-// QNetworkAccessManager, because that resends a request by itself when the
-// server drops the connection before answering, and an entry must never
-// reach the ranking twice.
+// The GET goes through libcurl on a handle of its own per request, never
+// reusing a connection: QNetworkAccessManager resends a request by itself
+// when the server drops the connection before answering, and an entry must
+// never reach the ranking twice. Proxies are taken from the environment as
+// curl reads it (http_proxy, all_proxy, no_proxy).
 class Inet
 {
 public:
     enum class Protocol { HTTP };
 
     // Bodies longer than this are no answer word: the transfer is abandoned
-    // rather than read into memory. The response head has the same cap.
+    // rather than read into memory.
     static constexpr qsizetype MaxBodyBytes = 64 * 1024;
 
     Protocol protocol() const { return m_protocol; }

@@ -3,6 +3,8 @@
 # shellcheck shell=bash
 
 e2e_pids=()
+# The game reaches the loopback servers directly whatever proxy the machine names.
+unset http_proxy HTTP_PROXY all_proxy ALL_PROXY
 e2e_work=$(mktemp -d "${TMPDIR:-/tmp}/tovrika-e2e.XXXXXX")
 
 e2e_cleanup() {

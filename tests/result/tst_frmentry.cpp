@@ -112,6 +112,9 @@ private slots:
 void TestFrmEntry::initTestCase()
 {
     strUserID = QStringLiteral("123456789");
+    // The loopback server is reached directly whatever proxy the machine names.
+    for (const char *name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+        qunsetenv(name);
 }
 
 void TestFrmEntry::cleanup()

@@ -48,6 +48,8 @@ class TestInet : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void cleanup();
     void designValues();
     void serverReceivesExactRequestLine_data();
     void serverReceivesExactRequestLine();
@@ -68,7 +70,28 @@ private slots:
     void bodyAtTheCapIsKept();
     void bodyPastTheCapIsAbandoned();
     void tenMegabytesAreNotRead();
+    void hostileChunkSizeGivesNoBody();
+    void plainHttpGoesToTheProxyInAbsoluteForm();
+    void noProxyIsHonoured();
 };
+
+// The tests talk to 127.0.0.1 directly whatever proxy the machine names;
+// the proxy tests set their own.
+static void clearProxies()
+{
+    for (const char *name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+        qunsetenv(name);
+}
+
+void TestInet::initTestCase()
+{
+    clearProxies();
+}
+
+void TestInet::cleanup()
+{
+    clearProxies();
+}
 
 void TestInet::designValues()
 {
@@ -361,6 +384,58 @@ void TestInet::tenMegabytesAreNotRead()
     QVERIFY2(server.lastBytesWritten() < server.hugeBytes(),
              qPrintable(QString::number(server.lastBytesWritten())));
     QCOMPARE(server.requestLines().size(), 1);
+}
+
+// A chunk size of 2^63-1 after a first chunk: no answer, no fault (the
+// sanitizer build aborts on any overflow), and no waiting for the bytes.
+void TestInet::hostileChunkSizeGivesNoBody()
+{
+    LoopbackHttpServer server;
+    QVERIFY(server.listen());
+    server.hostileChunk();
+
+    Inet inet;
+    inet.setRequestTimeoutMs(2000);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(inet.OpenURL(entryUrl(server)), OptionalBody());
+    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(server.requestLines().size(), 1);
+}
+
+// Behind an ordinary HTTP proxy a plain http request is sent to the proxy
+// whole, in absolute form; a CONNECT tunnel to port 80 is what such proxies
+// refuse.
+void TestInet::plainHttpGoesToTheProxyInAbsoluteForm()
+{
+    LoopbackHttpServer proxy;
+    QVERIFY(proxy.listen());
+    proxy.answer("OK");
+    qputenv("http_proxy", proxy.baseUrl().toLatin1());
+
+    Inet inet;
+    QCOMPARE(inet.OpenURL(entryUrl(QStringLiteral("http://ranking.invalid"))), OptionalBody("OK"));
+    QCOMPARE(proxy.requestLines(),
+             QList<QByteArray>{"GET http://ranking.invalid/cgi-bin/tovrika/tovrentry.cgi"
+                               "?hs=46&nm=ABC@123456789&md=0&vr=2 HTTP/1.1"});
+    QCOMPARE(proxy.connections(), 1);
+}
+
+void TestInet::noProxyIsHonoured()
+{
+    LoopbackHttpServer proxy;
+    QVERIFY(proxy.listen());
+    proxy.answer("CANNOT_RANK_IN");
+    LoopbackHttpServer server;
+    QVERIFY(server.listen());
+    server.answer("OK");
+    qputenv("http_proxy", proxy.baseUrl().toLatin1());
+    qputenv("no_proxy", "example.org,127.0.0.1");
+
+    Inet inet;
+    QCOMPARE(inet.OpenURL(entryUrl(server)), OptionalBody("OK"));
+    QCOMPARE(server.requestLines().size(), 1);
+    QCOMPARE(proxy.connections(), 0);
 }
 
 TOVRIKA_TEST_MAIN(TestInet)

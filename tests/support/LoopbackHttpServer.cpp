@@ -146,6 +146,11 @@ void LoopbackHttpServer::respond(QTcpSocket *socket)
         timer->start(100);
         return;
     }
+    case Mode::HostileChunk:
+        // The size of the second chunk overflows any running total of the
+        // body a reader keeps in a signed 64-bit count.
+        socket->write(chunkedHead + "2\r\nOK\r\n7fffffffffffffff\r\n" + QByteArray(4096, 'x'));
+        break;
     case Mode::Huge:
         socket->write(head(m_status, m_hugeBytes));
         socket->write(QByteArray(m_hugeBytes, 'A'));

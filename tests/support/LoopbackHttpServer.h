@@ -29,6 +29,7 @@ public:
         ChunkedCut,   // chunked, but the line closes before the last chunk
         Trickle,      // announce a long body, then one byte every 100 ms
         Huge,         // announce and send a body of hugeBytes() bytes
+        HostileChunk, // chunked: "OK", then a chunk of 2^63-1 bytes announced
     };
 
     explicit LoopbackHttpServer(QObject *parent = nullptr);
@@ -49,6 +50,7 @@ public:
     void closeHalfway(const QByteArray &body, int status = 200) { setMode(Mode::CloseHalfway, body, status); }
     void chunkedCut(const QByteArray &body) { setMode(Mode::ChunkedCut, body); }
     void trickle() { setMode(Mode::Trickle); }
+    void hostileChunk() { setMode(Mode::HostileChunk); }
     void sendHuge(qint64 bytes = 10 * 1024 * 1024);
     Mode mode() const { return m_mode; }
     qint64 hugeBytes() const { return m_hugeBytes; }
