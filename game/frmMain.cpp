@@ -75,18 +75,8 @@ frmMain::frmMain(Platform &platform, QWidget *parent)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
-    setWindowIcon(QIcon(svgPixmap(QStringLiteral(":/ui/images/icon.svg"), {32, 32})));
-    m_background = svgPixmap(QStringLiteral(":/ui/images/background.svg"), {364, 150});
-
-    const auto pictureButton = [](QPushButton *button, const QString &name) {
-        QIcon icon(svgPixmap(QStringLiteral(":/ui/images/%1.svg").arg(name), {25, 17}));
-        icon.addPixmap(svgPixmap(QStringLiteral(":/ui/images/%1_disabled.svg").arg(name), {25, 17}),
-                       QIcon::Disabled);
-        button->setIcon(icon);
-    };
-    pictureButton(ui->btnClear, QStringLiteral("clear"));
-    pictureButton(ui->btnRanking, QStringLiteral("ranking"));
-    pictureButton(ui->btnWuppet, QStringLiteral("wuppet"));
+    setWindowIcon(svgIcon(QStringLiteral(":/ui/images/icon.svg")));
+    DrawPictures();
 
     // Digits must arrive as ASCII digits whatever input method the player
     // has switched on.
@@ -449,10 +439,32 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
     return true;
 }
 
+void frmMain::DrawPictures()
+{
+    const qreal ratio = devicePixelRatioF();
+    m_picturesRatio = ratio;
+    m_background = svgPixmap(QStringLiteral(":/ui/images/background.svg"), {364, 150}, ratio);
+
+    const auto pictureButton = [ratio](QPushButton *button, const QString &name) {
+        const QSize size = button->iconSize();
+        QIcon icon(svgPixmap(QStringLiteral(":/ui/images/%1.svg").arg(name), size, ratio));
+        icon.addPixmap(svgPixmap(QStringLiteral(":/ui/images/%1_disabled.svg").arg(name), size, ratio),
+                       QIcon::Disabled);
+        button->setIcon(icon);
+    };
+    pictureButton(ui->btnClear, QStringLiteral("clear"));
+    pictureButton(ui->btnRanking, QStringLiteral("ranking"));
+    pictureButton(ui->btnWuppet, QStringLiteral("wuppet"));
+}
+
 void frmMain::paintEvent(QPaintEvent *)
 {
     // The backdrop is drawn unscaled at the top-left and cut off at the
     // window's right edge.
+    // Moved to a screen of another scale: the pictures are drawn for it
+    // before they are shown there.
+    if (!qFuzzyCompare(devicePixelRatioF(), m_picturesRatio))
+        DrawPictures();
     QPainter painter(this);
     painter.drawPixmap(0, 0, m_background);
 }

@@ -65,7 +65,11 @@ private:
     std::unique_ptr<Ui::frmMain> ui;
     Platform &m_platform;
     QTimer Timer1;
+    // Renders the backdrop and the button pictures for the screen's scale.
+    void DrawPictures();
+
     QPixmap m_background;
+    qreal m_picturesRatio = 1.0;
     QTimer m_frameWatch;
     int m_frameChecks = 0;
 

@@ -78,3 +78,13 @@ QImage drawResultChart(const PlayRecord &record, int modeIndex, const QSize &are
     }
     return image;
 }
+
+QImage chartAtScale(const QImage &chart, qreal devicePixelRatio)
+{
+    if (devicePixelRatio <= 1.0 || chart.isNull())
+        return chart;
+    const QSize deviceSize(qRound(chart.width() * devicePixelRatio), qRound(chart.height() * devicePixelRatio));
+    QImage scaled = chart.scaled(deviceSize, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    scaled.setDevicePixelRatio(devicePixelRatio);
+    return scaled;
+}

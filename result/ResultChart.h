@@ -35,3 +35,9 @@ int chartBarCount(const PlayRecord &record);
 // and 3/4 of the height from x = 1 to the right edge, then one bar per
 // answer standing on the bottom row; anything outside the area is clipped.
 QImage drawResultChart(const PlayRecord &record, int modeIndex, const QSize &area);
+
+// The chart for a screen of the given scale: its pixels are its unit (10 ms
+// to a pixel), so each becomes a block of device pixels with hard edges
+// rather than a blurred enlargement; drawn at its logical size it covers
+// the same area as at scale 1.
+QImage chartAtScale(const QImage &chart, qreal devicePixelRatio);

@@ -52,7 +52,7 @@ void frmResult::drawChart()
     // Drawn once into an image of the drawing area inside Pic's border; the
     // label repaints it unchanged however often it is covered and uncovered.
     const QImage chart = drawResultChart(m_record, m_modeIndex, m_ui->Pic->contentsRect().size());
-    m_ui->Pic->setPixmap(QPixmap::fromImage(chart));
+    m_ui->Pic->setPixmap(QPixmap::fromImage(chartAtScale(chart, devicePixelRatioF())));
 }
 
 void frmResult::setTexts()

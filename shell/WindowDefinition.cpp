@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QPainter>
+#include <QIcon>
 #include <QPixmap>
 #include <QScreen>
 #include <QSvgRenderer>
@@ -65,12 +66,23 @@ void centreOver(QWidget *window, const QWidget *owner)
     window->move(placed.topLeft());
 }
 
-QPixmap svgPixmap(const QString &resource, const QSize &size)
+QPixmap svgPixmap(const QString &resource, const QSize &size, qreal devicePixelRatio)
 {
-    QPixmap pixmap(size);
+    const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+    QPixmap pixmap(QSize(qRound(size.width() * ratio), qRound(size.height() * ratio)));
     pixmap.fill(Qt::transparent);
     QSvgRenderer renderer(resource);
     QPainter painter(&pixmap);
     renderer.render(&painter);
+    painter.end();
+    pixmap.setDevicePixelRatio(ratio);
     return pixmap;
+}
+
+QIcon svgIcon(const QString &resource)
+{
+    QIcon icon;
+    for (const int side : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addPixmap(svgPixmap(resource, QSize(side, side)));
+    return icon;
 }

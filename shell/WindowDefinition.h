@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QtGlobal>
+
 // Small helpers that complete what a Designer .ui file can say about a
 // window: fractional font sizes, fore colours, centring and SVG pictures.
 
 class QColor;
+class QIcon;
 class QPixmap;
 class QSize;
 class QString;
@@ -23,6 +26,11 @@ QColor foreColor(const QWidget *widget);
 // primary screen's available area when owner is null), kept on the screen.
 void centreOver(QWidget *window, const QWidget *owner);
 
-// Renders an SVG resource at a fixed pixel size. Done directly through
-// QSvgRenderer: no image-format plugin has to be loaded at start-up.
-QPixmap svgPixmap(const QString &resource, const QSize &size);
+// Renders an SVG resource at a fixed size in device-independent pixels, with
+// devicePixelRatio device pixels to each: drawn at its logical size it is as
+// sharp as the screen allows. Done directly through QSvgRenderer: no
+// image-format plugin has to be loaded at start-up.
+QPixmap svgPixmap(const QString &resource, const QSize &size, qreal devicePixelRatio = 1.0);
+
+// The window icon at every size a desktop asks for, each rendered afresh.
+QIcon svgIcon(const QString &resource);
