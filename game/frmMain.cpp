@@ -6,6 +6,7 @@
 #include "game/QuestionGenerator.h"
 #include "result/RankingProtocol.h"
 #include "result/frmResult.h"
+#include "shell/Accessibility.h"
 #include "shell/AppTitle.h"
 #include "shell/Browser.h"
 #include "shell/BuildConfig.h"
@@ -165,12 +166,12 @@ QString frmMain::StoredHighScore() const
 void frmMain::LoadHighScore()
 {
     if (nMode == 0 || nMode == 1) {
-        ui->lblHiScore->setText(StoredHighScore());
+        showSpokenText(ui->lblHiScore, StoredHighScore());
     } else {
-        ui->lblHiScore->setText(QStringLiteral("---"));
+        showSpokenText(ui->lblHiScore, QStringLiteral("---"));
     }
     if (ui->lblHiScore->text().isEmpty())
-        ui->lblHiScore->setText(QStringLiteral("0"));
+        showSpokenText(ui->lblHiScore, QStringLiteral("0"));
 }
 
 bool frmMain::SaveHighScore()
@@ -186,10 +187,10 @@ void frmMain::btnClear_Click()
     if (!m_platform.messages.askYesNo(this, question))
         return;
     const QString kept = ui->lblHiScore->text();
-    ui->lblHiScore->setText(QStringLiteral("0"));
+    showSpokenText(ui->lblHiScore, QStringLiteral("0"));
     if (!SaveHighScore()) {
         // The file still holds the old score: show what is kept, and say so.
-        ui->lblHiScore->setText(kept);
+        showSpokenText(ui->lblHiScore, kept);
         m_platform.messages.inform(this, MessageBoxes::Icon::Error,
                                    joinLines({QStringLiteral("ハイスコアをクリアできませんでした。"),
                                               QStringLiteral("設定ファイルに保存できません。")}));
@@ -226,7 +227,7 @@ void frmMain::StartGame()
     nScore = 0;
     nWrong = 0;
     nWrongRun = 0;
-    ui->lblAnswer->clear();
+    showSpokenText(ui->lblAnswer, QString());
     MakeQuestion();
     Timer1.setInterval(100);
     lStartTick = m_platform.clock.monotonicMs();
@@ -251,9 +252,9 @@ void frmMain::ReturnToReady()
     setForeColor(ui->lblHiCaption, white);
     setForeColor(ui->lblHiScore, white);
     setForeColor(ui->lblTitle, white);
-    ui->lblQuestion->setText(QStringLiteral("Hit any key～"));
+    showSpokenText(ui->lblQuestion, QStringLiteral("Hit any key～"));
     setForeColor(ui->lblAnswer, black);
-    ui->lblAnswer->setText(QStringLiteral("!!"));
+    showSpokenText(ui->lblAnswer, QStringLiteral("!!"));
     ui->lblMessage2->setText(QStringLiteral("何かキーを押すと突然開始します。"));
     ui->lblTitle->setText(versionTitle());
     ui->cmbMode->setFocus();
@@ -263,7 +264,7 @@ void frmMain::MakeQuestion()
 {
     const Question q = QuestionGenerator::drawQuestion(nMode, m_platform.random,
                                                        m_platform.clock.secondsOfDay());
-    ui->lblQuestion->setText(q.text);
+    showSpokenText(ui->lblQuestion, q.text);
     nAnswer = q.answer;
 }
 
@@ -305,9 +306,9 @@ void frmMain::Form_KeyPress(char16_t keyAscii)
     int digit = -1;
     if (keyAscii >= u'0' && keyAscii <= u'9') {
         digit = keyAscii - u'0';
-        ui->lblAnswer->setText(QString(QChar(keyAscii)));
+        showSpokenText(ui->lblAnswer, QString(QChar(keyAscii)));
     } else {
-        ui->lblAnswer->setText(QStringLiteral("あ"));
+        showSpokenText(ui->lblAnswer, QStringLiteral("あ"));
     }
 
     if (interval > lMaxInt) {
@@ -368,11 +369,11 @@ void frmMain::EndTimedGame()
     // what this window shows from now on.
     const QString stored = StoredHighScore();
     if (highScoreValue(stored) > highScoreValue(ui->lblHiScore->text()))
-        ui->lblHiScore->setText(stored);
+        showSpokenText(ui->lblHiScore, stored);
 
     if (nScore > highScoreValue(ui->lblHiScore->text())) {
         bHiScore = true;
-        ui->lblHiScore->setText(QString::number(nScore));
+        showSpokenText(ui->lblHiScore, QString::number(nScore));
         const QString yourScore = QStringLiteral("あなたのスコアは ") + QString::number(nScore)
                                   + QStringLiteral(" です。");
         const QString entryHint = QStringLiteral(

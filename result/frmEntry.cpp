@@ -39,6 +39,10 @@ frmEntry::frmEntry(const PlayRecord &record, int modeIndex, Platform &platform, 
     // through the control's own restore, like any saved control; only then
     // does it learn how to beep here.
     m_ui->txtName->restoreFromDefinition();
+    // The focus lives in the control's inner line edit: that is what a
+    // screen reader reads out, so it carries the field's name too.
+    m_ui->txtName->editor()->setAccessibleName(m_ui->txtName->accessibleName());
+    m_ui->txtName->editor()->setAccessibleDescription(m_ui->txtName->accessibleDescription());
     m_ui->txtName->setBeep([this] { m_platform.sound.beep(); });
     Inet1.setRequestTimeoutMs(platform.site.transferTimeoutMs);
 

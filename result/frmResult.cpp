@@ -3,6 +3,7 @@
 #include "result/ResultChart.h"
 #include "result/ResultStats.h"
 #include "result/frmEntry.h"
+#include "shell/Accessibility.h"
 #include "shell/Platform.h"
 #include "shell/Sound.h"
 #include "shell/WindowDefinition.h"
@@ -58,13 +59,13 @@ void frmResult::drawChart()
 void frmResult::setTexts()
 {
     const ResultTexts texts = makeResultTexts(m_record);
-    m_ui->lblScore->setText(texts.score);
-    m_ui->lblSeikairitu->setText(texts.seikairitu);
-    m_ui->lblAvSpeed->setText(texts.avSpeed);
-    m_ui->lblPace->setText(texts.pace);
-    m_ui->lblAvTime->setText(texts.avTime);
-    m_ui->lblMinInt->setText(texts.minInt);
-    m_ui->lblMaxInt->setText(texts.maxInt);
+    showSpokenText(m_ui->lblScore, texts.score);
+    showSpokenText(m_ui->lblSeikairitu, texts.seikairitu);
+    showSpokenText(m_ui->lblAvSpeed, texts.avSpeed);
+    showSpokenText(m_ui->lblPace, texts.pace);
+    showSpokenText(m_ui->lblAvTime, texts.avTime);
+    showSpokenText(m_ui->lblMinInt, texts.minInt);
+    showSpokenText(m_ui->lblMaxInt, texts.maxInt);
 }
 
 void frmResult::setUpEntry()
