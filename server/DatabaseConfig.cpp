@@ -1,5 +1,7 @@
 #include "server/DatabaseConfig.h"
 
+#include <QSqlDatabase>
+
 #include <QUrl>
 
 QString DatabaseConfig::driverName() const
@@ -46,4 +48,17 @@ ParsedDatabase parseDatabaseUrl(const QString &url)
     parsed.config.sqlitePath = path;
     parsed.ok = true;
     return parsed;
+}
+
+void DatabaseConfig::applyTo(QSqlDatabase &db) const
+{
+    if (kind == Kind::Postgres) {
+        db.setHostName(host);
+        db.setPort(port);
+        db.setUserName(user);
+        db.setPassword(password);
+        db.setDatabaseName(name);
+    } else {
+        db.setDatabaseName(sqlitePath);
+    }
 }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QSqlDatabase;
+
 // Where the boards are kept, read from --database.
 struct DatabaseConfig
 {
@@ -15,6 +17,8 @@ struct DatabaseConfig
     QString name;
 
     QString driverName() const;
+    // Points a connection made with driverName() at this database.
+    void applyTo(QSqlDatabase &db) const;
     // For messages and logs: never the password.
     QString displayName() const;
 };

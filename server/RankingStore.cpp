@@ -80,12 +80,8 @@ bool RankingStore::ensureOpen()
         m_lastError = QStringLiteral("the Qt SQL driver %1 is not installed").arg(m_config.driverName());
         return false;
     }
+    m_config.applyTo(db);
     if (isPostgres(m_config)) {
-        db.setHostName(m_config.host);
-        db.setPort(m_config.port);
-        db.setUserName(m_config.user);
-        db.setPassword(m_config.password);
-        db.setDatabaseName(m_config.name);
         db.setConnectOptions(QStringLiteral("connect_timeout=3"));
     } else {
         const QFileInfo file(m_config.sqlitePath);
@@ -94,7 +90,6 @@ bool RankingStore::ensureOpen()
             QSqlDatabase::removeDatabase(m_connectionName);
             return false;
         }
-        db.setDatabaseName(m_config.sqlitePath);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     }
     if (!db.open()) {

@@ -44,15 +44,7 @@ int main(int argc, char *argv[])
     QElapsedTimer timer;
     timer.start();
     QSqlDatabase db = QSqlDatabase::addDatabase(config.driverName(), QStringLiteral("seed"));
-    if (config.kind == DatabaseConfig::Kind::Postgres) {
-        db.setHostName(config.host);
-        db.setPort(config.port);
-        db.setUserName(config.user);
-        db.setPassword(config.password);
-        db.setDatabaseName(config.name);
-    } else {
-        db.setDatabaseName(config.sqlitePath);
-    }
+    config.applyTo(db);
     if (!db.open()) {
         std::fprintf(stderr, "bench_ranking_seed: %s\n", qPrintable(db.lastError().text()));
         return 1;

@@ -29,12 +29,7 @@ requests=$e2e_work/requests.txt
 "$testserver" --port "$port" --body OK --record "$requests" >"$e2e_work/server.log" 2>&1 &
 e2e_pids+=($!)
 server_pid=$!
-for _ in $(seq 100); do
-    grep -q '^listening' "$e2e_work/server.log" && break
-    kill -0 "$server_pid" 2>/dev/null || fail "the test server did not start: $(cat "$e2e_work/server.log")"
-    sleep 0.05
-done
-grep -q '^listening' "$e2e_work/server.log" || fail "the test server is not listening"
+wait_for_ready "$e2e_work/server.log" '^listening' "$server_pid" "the test server"
 
 start_xvfb
 fresh_home

@@ -27,12 +27,7 @@ screenshot=${TOVRIKA_E2E_OUTPUT:-$PWD}/e2e_ranking_server-page.png
     >"$e2e_work/access.log" 2>"$e2e_work/server.err" &
 e2e_pids+=($!)
 ranking_pid=$!
-for _ in $(seq 200); do
-    grep -q 'listening on' "$e2e_work/server.err" && break
-    kill -0 "$ranking_pid" 2>/dev/null || fail "the ranking server did not start: $(cat "$e2e_work/server.err")"
-    sleep 0.05
-done
-grep -q 'listening on' "$e2e_work/server.err" || fail "the ranking server is not listening"
+wait_for_ready "$e2e_work/server.err" 'listening on' "$ranking_pid" "the ranking server"
 
 start_xvfb
 fresh_home

@@ -28,6 +28,18 @@ fail() {
     exit 1
 }
 
+# Waits until a server started in the background has written its ready line
+# (a grep pattern) to its log; fails when it exits first or takes 10 s.
+wait_for_ready() {
+    local log=$1 pattern=$2 pid=$3 what=$4
+    for _ in $(seq 200); do
+        grep -q "$pattern" "$log" && return 0
+        kill -0 "$pid" 2>/dev/null || fail "$what did not start: $(cat "$log")"
+        sleep 0.05
+    done
+    fail "$what is not listening"
+}
+
 # Starts Xvfb on a free display and exports DISPLAY.
 start_xvfb() {
     local fifo=$e2e_work/displayfd

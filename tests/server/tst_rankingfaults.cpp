@@ -79,14 +79,7 @@ qint64 tst_RankingFaults::loggedEntries()
     {
         const DatabaseConfig config = parseDatabaseUrl(m_url).config;
         QSqlDatabase db = QSqlDatabase::addDatabase(config.driverName(), QStringLiteral("count"));
-        if (config.kind == DatabaseConfig::Kind::Postgres) {
-            db.setHostName(config.host);
-            db.setPort(config.port);
-            db.setUserName(config.user);
-            db.setDatabaseName(config.name);
-        } else {
-            db.setDatabaseName(config.sqlitePath);
-        }
+        config.applyTo(db);
         if (db.open()) {
             QSqlQuery query(db);
             if (query.exec(QStringLiteral("SELECT COUNT(*) FROM entry_log")) && query.next())

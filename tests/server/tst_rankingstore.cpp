@@ -176,14 +176,7 @@ void tst_RankingStore::everyEntryIsLogged()
     store->close();
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(m_config.driverName(), QStringLiteral("inspect"));
-        if (m_config.kind == DatabaseConfig::Kind::Postgres) {
-            db.setHostName(m_config.host);
-            db.setPort(m_config.port);
-            db.setUserName(m_config.user);
-            db.setDatabaseName(m_config.name);
-        } else {
-            db.setDatabaseName(m_config.sqlitePath);
-        }
+        m_config.applyTo(db);
         QVERIFY(db.open());
         QSqlQuery query(db);
         QVERIFY(query.exec(QStringLiteral("SELECT client, uid, name, mode, score, answer FROM entry_log ORDER BY id")));
@@ -211,14 +204,7 @@ void tst_RankingStore::schemaIsCreatedOnceAndVersioned()
     store->close();
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(m_config.driverName(), QStringLiteral("newer"));
-        if (m_config.kind == DatabaseConfig::Kind::Postgres) {
-            db.setHostName(m_config.host);
-            db.setPort(m_config.port);
-            db.setUserName(m_config.user);
-            db.setDatabaseName(m_config.name);
-        } else {
-            db.setDatabaseName(m_config.sqlitePath);
-        }
+        m_config.applyTo(db);
         QVERIFY(db.open());
         QSqlQuery query(db);
         QVERIFY(query.exec(QStringLiteral("UPDATE schema_version SET version = 99")));
