@@ -4,6 +4,7 @@
 // the server frames it, and every way a transfer can fail ending in "no body"
 // within the time-out.
 
+#include "result/CurlLibrary.h"
 #include "result/Inet.h"
 #include "result/RankingEntry.h"
 #include "support/LoopbackHttpServer.h"
@@ -73,6 +74,7 @@ private slots:
     void hostileChunkSizeGivesNoBody();
     void plainHttpGoesToTheProxyInAbsoluteForm();
     void noProxyIsHonoured();
+    void missingTransferLibraryIsReported();
 };
 
 // The tests talk to 127.0.0.1 directly whatever proxy the machine names;
@@ -436,6 +438,16 @@ void TestInet::noProxyIsHonoured()
     QCOMPARE(inet.OpenURL(entryUrl(server)), OptionalBody("OK"));
     QCOMPARE(server.requestLines().size(), 1);
     QCOMPARE(proxy.connections(), 0);
+}
+
+// libcurl is loaded on first use: a system without it gets a clear reason,
+// not a crash (and the entry window its ordinary failure message).
+void TestInet::missingTransferLibraryIsReported()
+{
+    const CurlLibrary missing = CurlLibrary::load("libcurl-not-installed.so.4");
+    QVERIFY(!missing.ok());
+    QVERIFY2(missing.error().contains(QStringLiteral("libcurl-not-installed.so.4")), qPrintable(missing.error()));
+    QVERIFY(CurlLibrary::system().ok());
 }
 
 TOVRIKA_TEST_MAIN(TestInet)
