@@ -82,7 +82,11 @@ QPixmap svgPixmap(const QString &resource, const QSize &size, qreal devicePixelR
 QIcon svgIcon(const QString &resource)
 {
     QIcon icon;
-    for (const int side : {16, 22, 24, 32, 48, 64, 128, 256})
+    // The sizes a window manager shows in title bars and task switchers; a
+    // dock or menu takes the larger installed theme icons of the desktop
+    // entry instead. Each is rendered when the window is first shown, so
+    // the large ones would only slow the start.
+    for (const int side : {16, 24, 32, 48, 64})
         icon.addPixmap(svgPixmap(resource, QSize(side, side)));
     return icon;
 }

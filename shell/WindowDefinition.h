@@ -32,5 +32,6 @@ void centreOver(QWidget *window, const QWidget *owner);
 // image-format plugin has to be loaded at start-up.
 QPixmap svgPixmap(const QString &resource, const QSize &size, qreal devicePixelRatio = 1.0);
 
-// The window icon at every size a desktop asks for, each rendered afresh.
+// The window icon at the sizes a window manager draws it, each rendered
+// from the SVG rather than scaled.
 QIcon svgIcon(const QString &resource);
