@@ -46,12 +46,20 @@ QList<Entry> readPlainly(const QByteArray &fileContents)
         if (line.front() == u'[') {
             const qsizetype close = line.indexOf(u']');
             const QStringView name = close > 0 ? line.sliced(1, close - 1).trimmed() : QStringView();
-            // The lines under a header that is not a plain name belong to no
-            // section that can be compared with QSettings' reading.
-            readable = isPlainName(name);
-            section = name.toString();
-            if (section == u"General")
+            // As QSettings reads them: "General" in any case is the top
+            // level, "%General" a section of that name. The lines under any
+            // other header that is not a plain name belong to no section
+            // that can be compared with QSettings' reading.
+            if (name.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0) {
+                readable = true;
                 section.clear();
+            } else if (name == u"%General") {
+                readable = true;
+                section = QStringLiteral("General");
+            } else {
+                readable = isPlainName(name);
+                section = name.toString();
+            }
             continue;
         }
         const qsizetype equals = line.indexOf(u'=');

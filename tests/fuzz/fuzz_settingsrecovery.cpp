@@ -61,10 +61,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::abort();
     const QList<SettingsRecovery::Entry> again = SettingsRecovery::readPlainly(written.readAll());
     for (const SettingsRecovery::Entry &entry : entries) {
-        // QSettings escapes what a plain reading cannot give back as it was;
-        // plain printable values without quotes, escapes or separators come
-        // back unchanged.
-        bool simple = !entry.value.isEmpty() && entry.value == entry.value.trimmed();
+        // QSettings escapes what a plain reading cannot give back as it was
+        // (quotes, backslashes, separators, a leading "@" of its variant
+        // notation); other printable values come back unchanged.
+        bool simple = !entry.value.isEmpty() && entry.value == entry.value.trimmed()
+                      && !entry.value.startsWith(u'@');
         for (const QChar c : entry.value)
             simple = simple && c.unicode() >= 0x20 && c.unicode() < 0x7f && !QStringLiteral("\"\\;,=#%").contains(c);
         if (simple && SettingsRecovery::valueOf(again, entry.section, entry.key) != entry.value)

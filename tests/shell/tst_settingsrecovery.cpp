@@ -57,9 +57,12 @@ private slots:
     {
         const QList<Entry> entries = SettingsRecovery::readPlainly(
             "top=1\n; comment=no\n# also=no\n[General]\ng=2\n[UserData]\n  mode0 = \"57\" \r\n"
-            "mode0=58\nnot a key\n=empty\nbad key=x\n[we ird]\nlost=1\n[Other]\nk=a=b\n");
+            "mode0=58\nnot a key\n=empty\nbad key=x\n[we ird]\nlost=1\n[Other]\nk=a=b\n"
+            "[GENERAL]\nh=3\n[%General]\ng=4\n");
+        // "General" in any case is the top level, "%General" a section of
+        // that name, as QSettings reads (and writes) them.
         const QList<Entry> expected{{"", "top", "1"}, {"", "g", "2"}, {"UserData", "mode0", "58"},
-                                    {"Other", "k", "a=b"}};
+                                    {"Other", "k", "a=b"}, {"", "h", "3"}, {"General", "g", "4"}};
         QCOMPARE(entries, expected);
         QVERIFY(SettingsRecovery::valueOf(entries, "UserData", "mode1").isNull());
         QCOMPARE(SettingsRecovery::valueOf(entries, "Other", "k"), QStringLiteral("a=b"));
