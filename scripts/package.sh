@@ -54,20 +54,24 @@ chroot "$root" sh -c '
     mkdir -p $HOME
     xvfb-run -a -s "-screen 0 1280x1024x24" sh -c "
         /usr/games/tovrika >/tmp/game.log 2>&1 &
+        game=\$!
         for i in \$(seq 100); do
-            xdotool search --onlyvisible --name . >/dev/null 2>&1 && xdotool search --onlyvisible --class tovrika >/dev/null 2>&1 && break
+            xdotool search --onlyvisible --class tovrika >/dev/null 2>&1 && break
             sleep 0.2
         done
-        xdotool search --onlyvisible --class tovrika getwindowname
-        kill %1
-    "' | sed 's/^/    window: /'
+        xdotool search --onlyvisible --class tovrika getwindowname || { cat /tmp/game.log; exit 1; }
+        # Still running once its window is up: stopped here, not crashed.
+        kill \$game || { cat /tmp/game.log; exit 1; }
+        echo still running
+    "' | sed 's/^/    game: /' || { echo "the game did not show its window" >&2; exit 1; }
 
 echo "== The server on its port"
 chroot "$root" sh -c '
     tovrika-ranking --listen 127.0.0.1:18642 --database sqlite:/tmp/ranking.sqlite >/tmp/access.log 2>/tmp/server.log &
+    server=$!
     for i in $(seq 50); do curl -s -o /dev/null http://127.0.0.1:18642/ && break; sleep 0.1; done
     printf "    entry answered: "; curl -s "http://127.0.0.1:18642/cgi-bin/tovrika/tovrentry.cgi?hs=12&nm=Check@1&md=0&vr=2"; echo
     printf "    ranking page: "; curl -s -o /dev/null -w "%{http_code}\n" "http://127.0.0.1:18642/wuppet/wpbrand/tovrika/?id=1"
-    kill -TERM %1; wait
+    kill -TERM $server; wait $server
     echo "    server exit code $?"'
 echo "PASS: the packages install into a fresh Debian 12, the game shows its window, the server answers"
