@@ -18,11 +18,14 @@ for deb in "${packages[@]}"; do
     dpkg-deb -f "$deb" Package Version Depends Recommends | sed 's/^/    /'
 done
 echo "== lintian"
-if command -v lintian >/dev/null; then
-    lintian --tag-display-limit 0 "${packages[@]}" 2>&1 | grep -v 'running with root privileges' || true
-    lintian --fail-on error "${packages[@]}" >/dev/null 2>&1 || { echo "lintian reports errors" >&2; exit 1; }
-    echo "no lintian errors"
+if ! command -v lintian >/dev/null; then
+    sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq lintian >/dev/null
 fi
+lintian --tag-display-limit 0 "${packages[@]}" 2>&1 | grep -v 'running with root privileges' || true
+lintian --fail-on error "${packages[@]}" >/dev/null 2>&1 || { echo "lintian reports errors" >&2; exit 1; }
+echo "no lintian errors"
 
 [ "${1:-}" = --check ] || exit 0
 
