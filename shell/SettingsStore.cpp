@@ -77,6 +77,8 @@ bool repairAndWrite(const QString &fileName, const QList<SettingsRecovery::Entry
             return false;
         }
     }
+    // The clean file keeps the access rights the player gave the old one.
+    QFile::setPermissions(rebuilt, QFile::permissions(fileName));
     // rename(2) replaces the damaged file atomically; QFile::rename would not
     // overwrite it.
     if (std::rename(QFile::encodeName(rebuilt).constData(), QFile::encodeName(fileName).constData()) != 0) {

@@ -97,8 +97,10 @@ private slots:
         QCOMPARE(contentsOf(t.iniFile()), contents);  // reading changes nothing
         QVERIFY(damagedCopies(t.iniFile()).isEmpty());
 
+        QFile::setPermissions(t.iniFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         // The first write keeps the original beside the file, then leaves a
-        // clean file with every legible value and the new one.
+        // clean file with every legible value and the new one, private as
+        // the original was.
         QVERIFY(t.settings.write("Tovrika", "UserData", "mode0", "60"));
         const QStringList copies = damagedCopies(t.iniFile());
         QCOMPARE(copies.size(), 1);
@@ -110,6 +112,9 @@ private slots:
         QCOMPARE(clean.value("UserData/mode0").toString(), QStringLiteral("60"));
         QCOMPARE(clean.value("UserData/mode1").toString(), QStringLiteral("123"));
         QCOMPARE(clean.value("UserData/EntryName").toString(), QStringLiteral("Tovrik4"));
+        const QFileDevice::Permissions rights = QFile::permissions(t.iniFile());
+        QVERIFY(rights.testFlag(QFileDevice::ReadOwner) && rights.testFlag(QFileDevice::WriteOwner));
+        QVERIFY(!(rights & (QFileDevice::ReadGroup | QFileDevice::ReadOther)));
 
         // Clean now: a second write goes the ordinary way, no new copy.
         QVERIFY(t.settings.write("Tovrika", "UserData", "mode1", "124"));
