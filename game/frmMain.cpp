@@ -165,13 +165,11 @@ QString frmMain::StoredHighScore() const
 
 void frmMain::LoadHighScore()
 {
-    if (nMode == 0 || nMode == 1) {
-        showSpokenText(ui->lblHiScore, StoredHighScore());
-    } else {
-        showSpokenText(ui->lblHiScore, QStringLiteral("---"));
-    }
-    if (ui->lblHiScore->text().isEmpty())
-        showSpokenText(ui->lblHiScore, QStringLiteral("0"));
+    // Decided first and shown once: each shown text is announced.
+    QString shown = (nMode == 0 || nMode == 1) ? StoredHighScore() : QStringLiteral("---");
+    if (shown.isEmpty())
+        shown = QStringLiteral("0");
+    showSpokenText(ui->lblHiScore, shown);
 }
 
 bool frmMain::SaveHighScore()
@@ -460,12 +458,12 @@ void frmMain::DrawPictures()
 
 void frmMain::paintEvent(QPaintEvent *)
 {
-    // The backdrop is drawn unscaled at the top-left and cut off at the
-    // window's right edge.
     // Moved to a screen of another scale: the pictures are drawn for it
     // before they are shown there.
     if (!qFuzzyCompare(devicePixelRatioF(), m_picturesRatio))
         DrawPictures();
+    // The backdrop is drawn unscaled at the top-left and cut off at the
+    // window's right edge.
     QPainter painter(this);
     painter.drawPixmap(0, 0, m_background);
 }

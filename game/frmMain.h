@@ -61,13 +61,12 @@ private:
     void EndTimedGame();
     // Centres the framed window once the window manager has framed it.
     void centreFrameWhenKnown();
+    // Renders the backdrop and the button pictures for the screen's scale.
+    void DrawPictures();
 
     std::unique_ptr<Ui::frmMain> ui;
     Platform &m_platform;
     QTimer Timer1;
-    // Renders the backdrop and the button pictures for the screen's scale.
-    void DrawPictures();
-
     QPixmap m_background;
     qreal m_picturesRatio = 1.0;
     QTimer m_frameWatch;
