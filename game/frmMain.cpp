@@ -4,7 +4,7 @@
 
 #include "game/GameRules.h"
 #include "game/QuestionGenerator.h"
-#include "result/RankingProtocol.h"
+#include "protocol/RankingProtocol.h"
 #include "result/frmResult.h"
 #include "shell/Accessibility.h"
 #include "shell/AppTitle.h"

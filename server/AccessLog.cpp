@@ -3,7 +3,7 @@
 #include <QLocale>
 
 QByteArray accessLogLine(const QString &host, const QDateTime &when, const QByteArray &method,
-                         const QByteArray &target, int status, qint64 bytes)
+                         const QByteArray &target, const QByteArray &protocol, int status, qint64 bytes)
 {
     static const char *const Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -18,9 +18,9 @@ QByteArray accessLogLine(const QString &host, const QDateTime &when, const QByte
     line += QByteArray::number(absOffset / 60).rightJustified(2, '0')
             + QByteArray::number(absOffset % 60).rightJustified(2, '0');
     line += "] \"";
-    // The target is logged as it was encoded on the wire; a quote or a control
+    // The request line is logged as it came on the wire; a quote or a control
     // byte in it cannot break the line.
-    for (char c : method + ' ' + target + " HTTP/1.1") {
+    for (char c : method + ' ' + target + ' ' + protocol) {
         if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             line += "\\x" + QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
         else

@@ -7,4 +7,4 @@
 // One line of the Common Log Format:
 // host - - [07/Dec/2026:20:19:01 +0000] "GET /path?query HTTP/1.1" 200 2
 QByteArray accessLogLine(const QString &host, const QDateTime &when, const QByteArray &method,
-                         const QByteArray &target, int status, qint64 bytes);
+                         const QByteArray &target, const QByteArray &protocol, int status, qint64 bytes);

@@ -1,6 +1,6 @@
 #include "server/Pages.h"
 
-#include "result/RankingProtocol.h"
+#include "protocol/RankingProtocol.h"
 
 #include <QDateTime>
 #include <QJsonArray>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/DatabaseConfig.h"
+#include "server/HttpDaemon.h"
 #include "server/RateLimiter.h"
 #include "server/ServerOptions.h"
 
@@ -8,19 +9,18 @@
 #include <QObject>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 
-class GuardedTcpServer;
-class QHttpServer;
-class QHttpServerRequest;
-class QHttpServerResponder;
-class QTcpSocket;
 class StoreWorker;
+class QUrlQuery;
 
 // The ranking server: the entry CGI, the ranking page, the home page and the
-// JSON boards, on Qt's HTTP server behind the guarded listening socket, with
-// the boards in the store's thread.
-class RankingServer : public QObject
+// JSON boards. Requests come from the HTTP layer's thread; entries and board
+// reads go to the store's thread, and their answers come back through this
+// object's thread.
+class RankingServer : public QObject, private HttpHandler
 {
     Q_OBJECT
 
@@ -39,26 +39,26 @@ signals:
     void finished();
 
 private:
-    struct Exchange;
-    void dispatch(const QHttpServerRequest &request, QHttpServerResponder &&responder);
-    void handleEntry(const Exchange &exchange, const QByteArray &rawQuery);
-    void handleRankingPage(const Exchange &exchange, const QString &visitorId);
-    void handleApi(const Exchange &exchange, const class QUrlQuery &query);
-    void send(const Exchange &exchange, int status, const QByteArray &contentType, const QByteArray &body,
-              const QByteArray &extraHeaders = QByteArray());
-    void log(const QByteArray &line);
+    void handle(const HttpRequest &request, HttpReply reply) override;
+    void answered(const HttpRequest &request, const HttpAnswer &answer, qint64 bytes) override;
+
+    QString clientOf(const HttpRequest &request) const;
+    void handleEntry(const QString &client, const QByteArray &rawQuery, const HttpReply &reply);
+    void handleRankingPage(const QString &visitorId, const HttpReply &reply);
+    void handleApi(const QUrlQuery &query, const HttpReply &reply);
     void flushLog();
     void finishShutdown();
 
     ServerOptions m_options;
     std::unique_ptr<StoreWorker> m_worker;
-    std::unique_ptr<QHttpServer> m_http;
-    GuardedTcpServer *m_tcp = nullptr;
+    std::unique_ptr<HttpDaemon> m_http;
+    // Used on the HTTP thread only.
     RateLimiter m_rate;
-    QTimer m_pruneTimer;
+    qint64 m_lastPruneMs = 0;
     QTimer m_logTimer;
+    std::mutex m_logMutex;
     QByteArray m_logBuffer;
-    int m_waiting = 0;
-    bool m_stopping = false;
+    std::atomic<int> m_waiting{0};
+    std::atomic<bool> m_stopping{false};
     bool m_finished = false;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "result/RankingProtocol.h"
+#include "protocol/RankingProtocol.h"
 #include "server/Boards.h"
 #include "server/DatabaseConfig.h"
 

@@ -31,6 +31,8 @@ bool installSignalHandlers()
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
+    // A client that closes early must not end the server with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0;
 }
 

@@ -67,6 +67,10 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
     const QCommandLineOption connections(QStringLiteral("max-connections"),
                                          QStringLiteral("Open connections at most (default 256)."),
                                          QStringLiteral("N"));
+    const QCommandLineOption perAddress(QStringLiteral("max-per-address"),
+                                        QStringLiteral("Open connections from one address at most, trusted "
+                                                       "proxies excepted (default 16)."),
+                                        QStringLiteral("N"));
     const QCommandLineOption idle(QStringLiteral("idle-timeout"),
                                   QStringLiteral("Seconds a connection may stay silent or take to send a "
                                                  "request head (default 10)."),
@@ -79,7 +83,8 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
                                    QStringLiteral("A reverse proxy's address: for its connections the last "
                                                   "X-Forwarded-For address is the client (may be repeated)."),
                                    QStringLiteral("ADDRESS"));
-    parser.addOptions({help, version, listen, database, top, timezone, rate, connections, idle, commitEach, proxy});
+    parser.addOptions(
+        {help, version, listen, database, top, timezone, rate, connections, perAddress, idle, commitEach, proxy});
 
     if (!parser.parse(arguments))
         return failure(parser.errorText());
@@ -123,6 +128,9 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
         && !readCount(parser.value(connections), 1, 100000, &options.maxConnections))
         return failure(QStringLiteral("--max-connections needs a number from 1 to 100000: %1")
                            .arg(parser.value(connections)));
+    if (parser.isSet(perAddress) && !readCount(parser.value(perAddress), 1, 100000, &options.maxPerAddress))
+        return failure(QStringLiteral("--max-per-address needs a number from 1 to 100000: %1")
+                           .arg(parser.value(perAddress)));
     if (parser.isSet(idle) && !readCount(parser.value(idle), 1, 3600, &options.idleSeconds))
         return failure(QStringLiteral("--idle-timeout needs a number from 1 to 3600: %1").arg(parser.value(idle)));
     if (parser.isSet(timezone)) {

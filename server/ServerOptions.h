@@ -19,6 +19,8 @@ struct ServerOptions
     int rate = 10;
     // Open connections at most; more are refused at once.
     int maxConnections = 256;
+    // Open connections from one address at most (not counting trusted proxies).
+    int maxPerAddress = 16;
     // Seconds a connection may stay silent, or take to send one request head.
     int idleSeconds = 10;
     // Reverse proxies whose X-Forwarded-For names the client instead.

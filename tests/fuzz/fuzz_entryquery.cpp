@@ -1,7 +1,9 @@
-// The ranking server's reading of an entry query, from arbitrary bytes: a
-// query read as valid holds only what the entry rule admits, and written
-// back as the game writes it, it reads the same again.
-#include "result/RankingProtocol.h"
+// The ranking server's reading of an entry, from arbitrary bytes taken as
+// the request target that the HTTP layer hands over: an entry read as valid
+// holds only what the entry rule admits, and written back as the game
+// writes it, it reads the same again.
+#include "protocol/RankingProtocol.h"
+#include "server/HttpDaemon.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,8 +12,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     using namespace RankingProtocol;
-    const QByteArray query(reinterpret_cast<const char *>(data), qsizetype(size));
-    const ParsedEntry parsed = parseEntryQuery(query);
+    HttpRequest request;
+    request.setTarget(QByteArray(EntryPath) + '?' + QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+    if (request.path != EntryPath)
+        std::abort();
+    const ParsedEntry parsed = parseEntryQuery(request.rawQuery);
     if (parsed.status != ParsedEntry::Status::Valid)
         return 0;
     const Entry &entry = parsed.entry;

@@ -273,7 +273,9 @@ void tst_RankingFaults::databaseStopsAndComesBack()
 void tst_RankingFaults::twoServersOnOneDatabaseCountEachEntryOnce()
 {
     ServerProcess second;
-    const QStringList noLimit{QStringLiteral("--rate"), QStringLiteral("0")};
+    // Every installation here comes from one loopback address.
+    const QStringList noLimit{QStringLiteral("--rate"), QStringLiteral("0"), QStringLiteral("--max-per-address"),
+                              QStringLiteral("1000")};
     QVERIFY(startServer(*m_server, noLimit));
     QVERIFY(startServer(second, noLimit));
     // Both have read the empty board, so neither may answer from what it read then.

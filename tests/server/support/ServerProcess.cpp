@@ -1,6 +1,6 @@
 #include "server/support/ServerProcess.h"
 
-#include "result/RankingProtocol.h"
+#include "protocol/RankingProtocol.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -49,6 +49,8 @@ bool ServerProcess::start(const QString &databaseUrl, const QStringList &extraAr
     *error = QStringLiteral("the server did not start: ") + QString::fromUtf8(m_error);
     return false;
 }
+
+qint64 ServerProcess::pid() const { return m_process ? m_process->processId() : 0; }
 
 bool ServerProcess::isRunning() const { return m_process && m_process->state() != QProcess::NotRunning; }
 
@@ -124,6 +126,7 @@ ServerProcess::Reply ServerProcess::exchange(const QByteArray &raw, int timeoutM
     }
     Reply reply = parse(response);
     reply.closed = closed;
+    reply.raw = response;
     return reply;
 }
 

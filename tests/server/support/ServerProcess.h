@@ -17,6 +17,7 @@ public:
 
     bool start(const QString &databaseUrl, const QStringList &extraArguments, QString *error);
     quint16 port() const { return m_port; }
+    qint64 pid() const;
     bool isRunning() const;
     void kill9();
     // SIGTERM; the exit code, or -1 when it did not end by itself.
@@ -31,6 +32,8 @@ public:
         QByteArray body;
         // The server closed the connection after the reply.
         bool closed = false;
+        // Everything that came back, for pipelined answers.
+        QByteArray raw;
     };
     Reply get(const QByteArray &target, const QByteArray &method = QByteArrayLiteral("GET"));
     // Sends raw and reads what comes back until the server closes the

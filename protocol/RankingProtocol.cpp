@@ -1,4 +1,4 @@
-#include "result/RankingProtocol.h"
+#include "protocol/RankingProtocol.h"
 
 #include <QList>
 
@@ -13,10 +13,11 @@ bool isAsciiAlnum(QChar c)
     return isAsciiDigit(c) || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
 
-// A decimal integer of at most three digits, no sign: the score and the mode.
+// A decimal integer of at most three digits, no sign and no leading zero,
+// as the game writes it: the score and the mode.
 int smallNumber(const QByteArray &text)
 {
-    if (text.isEmpty() || text.size() > 3)
+    if (text.isEmpty() || text.size() > 3 || (text.size() > 1 && text.front() == '0'))
         return -1;
     int value = 0;
     for (char c : text) {

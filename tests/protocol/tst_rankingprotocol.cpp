@@ -2,7 +2,7 @@
 // what the game sends is exactly what the server reads, and the server's
 // reading of a query refuses everything outside the entry rule.
 #include "result/RankingEntry.h"
-#include "result/RankingProtocol.h"
+#include "protocol/RankingProtocol.h"
 
 #include <QtTest>
 
@@ -82,6 +82,8 @@ void tst_RankingProtocol::malformedQueriesAreRefused_data()
     QTest::newRow("score not a number") << QByteArray("hs=1e2&nm=a@1&md=0&vr=2");
     QTest::newRow("huge score") << QByteArray("hs=99999999999999999999&nm=a@1&md=0&vr=2");
     QTest::newRow("empty score") << QByteArray("hs=&nm=a@1&md=0&vr=2");
+    QTest::newRow("score with a leading zero") << QByteArray("hs=046&nm=a@1&md=0&vr=2");
+    QTest::newRow("mode with a leading zero") << QByteArray("hs=1&nm=a@1&md=01&vr=2");
     QTest::newRow("mode 2") << QByteArray("hs=1&nm=a@1&md=2&vr=2");
     QTest::newRow("no mode") << QByteArray("hs=1&nm=a@1&vr=2");
     QTest::newRow("mode twice") << QByteArray("hs=1&nm=a@1&md=0&md=0&vr=2");

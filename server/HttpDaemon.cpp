@@ -1,0 +1,548 @@
+#include "server/HttpDaemon.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <microhttpd.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <thread>
+#include <unordered_set>
+
+namespace {
+
+qint64 monotonicMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+QHostAddress addressOf(const sockaddr *address)
+{
+    return address ? QHostAddress(address) : QHostAddress();
+}
+
+// A header name as HTTP defines it: one token, nothing else.
+bool isToken(const QByteArray &name)
+{
+    static constexpr char Allowed[] = "!#$%&'*+-.^_`|~";
+    if (name.isEmpty())
+        return false;
+    for (char c : name) {
+        const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!alnum && !std::strchr(Allowed, c))
+            return false;
+    }
+    return true;
+}
+
+// Connections beyond the cap are still accepted, up to this many more, so
+// that they can be told 503 instead of being cut off without a word.
+constexpr int OverflowReserve = 64;
+// The loop's longest sleep: how late a head deadline may be noticed.
+constexpr int LoopMs = 100;
+
+} // namespace
+
+QByteArray HttpRequest::header(QByteArrayView name) const
+{
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return QByteArray();
+}
+
+void HttpRequest::setTarget(const QByteArray &raw)
+{
+    target = raw;
+    const qsizetype question = target.indexOf('?');
+    hasQuery = question >= 0;
+    path = hasQuery ? target.left(question) : target;
+    rawQuery = hasQuery ? target.mid(question + 1) : QByteArray();
+}
+
+// What a connection's state is while it is open: kept in its socket context.
+struct Connection
+{
+    MHD_Connection *connection = nullptr;
+    int fd = -1;
+    QHostAddress peer;
+    bool counted = false;
+    // Beyond the cap: every request is answered 503 and the connection closed.
+    bool overflow = false;
+    // A request head is complete and its answer not yet sent.
+    bool inRequest = false;
+    // When the head now awaited began: the connection's start or the last answer's end.
+    qint64 headStartMs = 0;
+    // When the answer now being sent was queued; 0 while none is.
+    qint64 answerQueuedMs = 0;
+    bool cut = false;
+};
+
+// The part of a request that an answer from another thread touches. The
+// request itself may be gone by then (the connection closed at shutdown),
+// so both hold it and the mutex says who is first.
+struct Pending
+{
+    std::mutex mutex;
+    MHD_Connection *connection = nullptr;
+    bool suspended = false;
+    bool ready = false;
+    bool gone = false;
+    HttpAnswer answer;
+};
+
+struct RequestState
+{
+    HttpRequest request;
+    bool started = false;
+    bool handled = false;
+    bool queued = false;
+    std::shared_ptr<Pending> pending = std::make_shared<Pending>();
+};
+
+struct HttpDaemon::Private
+{
+    Limits limits;
+    HttpHandler *handler = nullptr;
+    MHD_Daemon *daemon = nullptr;
+    std::thread loop;
+    std::atomic<bool> running{false};
+    std::atomic<bool> quiesce{false};
+    std::atomic<int> open{0};
+    quint16 port = 0;
+    // Touched on the loop thread only.
+    QHash<QByteArray, int> perAddress;
+    QSet<Connection *> connections;
+    // Requests that wait for an answer from another thread.
+    std::mutex pendingMutex;
+    std::unordered_set<std::shared_ptr<Pending>> waiting;
+
+    bool isExempt(const QHostAddress &address) const
+    {
+        for (const QHostAddress &exempt : limits.exempt) {
+            if (exempt.isEqual(address, QHostAddress::TolerantConversion))
+                return true;
+        }
+        return false;
+    }
+
+    static QByteArray addressKey(const QHostAddress &address)
+    {
+        bool isV4 = false;
+        const quint32 v4 = address.toIPv4Address(&isV4);
+        return isV4 ? QByteArray::number(v4) : address.toString().toLatin1();
+    }
+
+    void run();
+    void sweep();
+    // The library's own wait does not end for a resumed connection; this does.
+    void wake() const
+    {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
+    }
+    int wakeFd = -1;
+    int epollFd = -1;
+    MHD_Result respond(MHD_Connection *connection, RequestState *state, const HttpAnswer &answer);
+
+    static MHD_Result accept(void *cls, const sockaddr *address, socklen_t);
+    static void notifyConnection(void *cls, MHD_Connection *connection, void **socketContext,
+                                 MHD_ConnectionNotificationCode code);
+    static void *uriLog(void *cls, const char *uri, MHD_Connection *connection);
+    static MHD_Result access(void *cls, MHD_Connection *connection, const char *url, const char *method,
+                             const char *version, const char *uploadData, size_t *uploadDataSize, void **context);
+    static void completed(void *cls, MHD_Connection *connection, void **context, MHD_RequestTerminationCode code);
+    static void log(void *cls, const char *format, va_list arguments);
+};
+
+MHD_Result HttpDaemon::Private::accept(void *cls, const sockaddr *address, socklen_t)
+{
+    auto *self = static_cast<Private *>(cls);
+    const QHostAddress peer = addressOf(address);
+    if (self->isExempt(peer))
+        return MHD_YES;
+    if (self->perAddress.value(addressKey(peer)) >= self->limits.maxPerAddress) {
+        std::fprintf(stderr, "tovrika-ranking: %s: connection refused: more than %d connections from this address\n",
+                     qPrintable(peer.toString()), self->limits.maxPerAddress);
+        return MHD_NO;
+    }
+    return MHD_YES;
+}
+
+void HttpDaemon::Private::notifyConnection(void *cls, MHD_Connection *connection, void **socketContext,
+                                           MHD_ConnectionNotificationCode code)
+{
+    auto *self = static_cast<Private *>(cls);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+        auto *state = new Connection;
+        state->connection = connection;
+        if (const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD))
+            state->fd = info->connect_fd;
+        if (const MHD_ConnectionInfo *info =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS))
+            state->peer = addressOf(info->client_addr);
+        state->headStartMs = monotonicMs();
+        state->counted = !self->isExempt(state->peer);
+        if (state->counted)
+            ++self->perAddress[addressKey(state->peer)];
+        state->overflow = self->open.load() >= self->limits.maxConnections;
+        if (!state->overflow)
+            ++self->open;
+        self->connections.insert(state);
+        *socketContext = state;
+        return;
+    }
+    auto *state = static_cast<Connection *>(*socketContext);
+    if (!state)
+        return;
+    if (state->counted) {
+        const QByteArray key = addressKey(state->peer);
+        if (--self->perAddress[key] <= 0)
+            self->perAddress.remove(key);
+    }
+    if (!state->overflow)
+        --self->open;
+    self->connections.remove(state);
+    delete state;
+    *socketContext = nullptr;
+}
+
+void *HttpDaemon::Private::uriLog(void *, const char *uri, MHD_Connection *)
+{
+    auto *state = new RequestState;
+    state->request.target = QByteArray(uri);
+    return state;
+}
+
+MHD_Result HttpDaemon::Private::respond(MHD_Connection *connection, RequestState *state, const HttpAnswer &answer)
+{
+    state->queued = true;
+    if (const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)) {
+        if (auto *socket = static_cast<Connection *>(info->socket_context))
+            socket->answerQueuedMs = monotonicMs();
+    }
+    MHD_Response *response = MHD_create_response_from_buffer(size_t(answer.body.size()),
+                                                              const_cast<char *>(answer.body.constData()),
+                                                              MHD_RESPMEM_MUST_COPY);
+    if (!response)
+        return MHD_NO;
+    if (!answer.contentType.isEmpty())
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.constData());
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    for (const QByteArray &line : answer.headers) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            MHD_add_response_header(response, line.left(colon).constData(), line.mid(colon + 1).trimmed().constData());
+    }
+    if (answer.close)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+    const MHD_Result queued = MHD_queue_response(connection, unsigned(answer.status), response);
+    MHD_destroy_response(response);
+    const bool head = state->request.method == "HEAD";
+    handler->answered(state->request, answer, head ? 0 : answer.body.size());
+    return queued;
+}
+
+MHD_Result HttpDaemon::Private::access(void *cls, MHD_Connection *connection, const char *url, const char *method,
+                                       const char *version, const char *, size_t *uploadDataSize, void **context)
+{
+    auto *self = static_cast<Private *>(cls);
+    auto *state = static_cast<RequestState *>(*context);
+    if (!state) {
+        state = static_cast<RequestState *>(uriLog(cls, url, connection));
+        *context = state;
+    }
+    // A body is never read: the answer to a request with one closes the
+    // connection, so nothing sent after it is taken for a request.
+    if (*uploadDataSize > 0) {
+        *uploadDataSize = 0;
+        return MHD_YES;
+    }
+    if (!state->started) {
+        // The head is complete. The answer is queued from a later call: the
+        // library closes a connection whose answer is queued in this first
+        // one, which is what a request with a body gets.
+        state->started = true;
+        auto *socket = static_cast<Connection *>(
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
+        HttpRequest &request = state->request;
+        request.method = method;
+        request.version = version;
+        request.setTarget(request.target);
+        MHD_get_connection_values(
+            connection, MHD_HEADER_KIND,
+            [](void *list, MHD_ValueKind, const char *key, const char *value) {
+                static_cast<HttpRequest *>(list)->headers.append({QByteArray(key), QByteArray(value ? value : "")});
+                return MHD_YES;
+            },
+            &request);
+        const QByteArray length = request.header("Content-Length").trimmed();
+        request.announcesBody = !request.header("Transfer-Encoding").isNull() || (!length.isNull() && length != "0");
+        qsizetype headerBytes = 0;
+        bool malformed = false;
+        for (const auto &[key, value] : std::as_const(request.headers)) {
+            headerBytes += key.size() + value.size() + 4;
+            malformed = malformed || !isToken(key);
+        }
+        const char *tooLarge = request.target.size() > self->limits.maxHeadBytes ? "request line too long"
+                               : request.target.size() + headerBytes > self->limits.maxHeadBytes
+                                   ? "request head too large"
+                                   : nullptr;
+        if (socket) {
+            socket->inRequest = true;
+            request.peer = socket->peer;
+            if (tooLarge) {
+                std::fprintf(stderr, "tovrika-ranking: %s: connection closed: %s\n",
+                             qPrintable(socket->peer.toString()), tooLarge);
+                const int status = request.target.size() > self->limits.maxHeadBytes ? 414 : 431;
+                return self->respond(connection, state,
+                                     HttpAnswer{status, "text/plain; charset=utf-8", "ERROR", {}, true});
+            }
+            if (malformed) {
+                // Whitespace before a header's colon (HTTP requires a 400): a
+                // proxy and this server could read different requests from it.
+                std::fprintf(stderr, "tovrika-ranking: %s: connection closed: malformed header name\n",
+                             qPrintable(socket->peer.toString()));
+                return self->respond(connection, state,
+                                     HttpAnswer{400, "text/plain; charset=utf-8", "ERROR", {}, true});
+            }
+            if (socket->overflow) {
+                std::fprintf(stderr, "tovrika-ranking: %s: connection closed: too many connections\n",
+                             qPrintable(socket->peer.toString()));
+                return self->respond(connection, state, HttpAnswer{503, "text/plain; charset=utf-8", "ERROR", {}, true});
+            }
+        }
+        if (!request.announcesBody)
+            return MHD_YES;
+    }
+    if (!state->handled) {
+        state->handled = true;
+        std::shared_ptr<Pending> pending = state->pending;
+        pending->connection = connection;
+        self->handler->handle(state->request, [self, pending](HttpAnswer answer) {
+            {
+                std::lock_guard lock(pending->mutex);
+                if (pending->ready || pending->gone)
+                    return;
+                pending->answer = std::move(answer);
+                pending->ready = true;
+                if (!pending->suspended)
+                    return;
+                MHD_resume_connection(pending->connection);
+            }
+            self->wake();
+            std::lock_guard waitingLock(self->pendingMutex);
+            self->waiting.erase(pending);
+        });
+        std::lock_guard lock(pending->mutex);
+        if (!pending->ready) {
+            pending->suspended = true;
+            {
+                std::lock_guard waitingLock(self->pendingMutex);
+                self->waiting.insert(pending);
+            }
+            MHD_suspend_connection(connection);
+            return MHD_YES;
+        }
+    }
+    if (state->queued)
+        return MHD_YES;
+    std::lock_guard lock(state->pending->mutex);
+    if (!state->pending->ready)
+        return MHD_YES;
+    return self->respond(connection, state, state->pending->answer);
+}
+
+void HttpDaemon::Private::completed(void *, MHD_Connection *connection, void **context, MHD_RequestTerminationCode)
+{
+    auto *state = static_cast<RequestState *>(*context);
+    if (state) {
+        std::lock_guard lock(state->pending->mutex);
+        state->pending->gone = true;
+    }
+    delete state;
+    *context = nullptr;
+    if (const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)) {
+        if (auto *socket = static_cast<Connection *>(info->socket_context)) {
+            socket->inRequest = false;
+            socket->answerQueuedMs = 0;
+            socket->headStartMs = monotonicMs();
+        }
+    }
+}
+
+void HttpDaemon::Private::log(void *, const char *format, va_list arguments)
+{
+    char message[512];
+    std::vsnprintf(message, sizeof message, format, arguments);
+    QByteArray line(message);
+    std::fprintf(stderr, "tovrika-ranking: http: %s\n", line.trimmed().constData());
+}
+
+// Two kinds of client would hold a connection for good: one that sends its
+// head a byte at a time, never idle, and one that never reads its answers.
+// Either is cut once it has taken longer than the idle time, on this
+// thread, where the library closes its sockets, so the descriptor is still
+// the connection's own. Silent connections are left to the library's own
+// idle time-out, a second earlier.
+void HttpDaemon::Private::sweep()
+{
+    const qint64 now = monotonicMs();
+    const qint64 limitMs = qint64(limits.idleSeconds) * 1000 + 1000;
+    for (Connection *connection : std::as_const(connections)) {
+        if (connection->cut)
+            continue;
+        const char *reason = nullptr;
+        if (!connection->inRequest && now - connection->headStartMs >= limitMs)
+            reason = "no complete request head";
+        else if (connection->answerQueuedMs > 0 && now - connection->answerQueuedMs >= limitMs)
+            reason = "answer not read";
+        if (!reason)
+            continue;
+        connection->cut = true;
+        std::fprintf(stderr, "tovrika-ranking: %s: connection closed: %s in %d s\n",
+                     qPrintable(connection->peer.toString()), reason, limits.idleSeconds);
+        ::shutdown(connection->fd, SHUT_RDWR);
+    }
+}
+
+void HttpDaemon::Private::run()
+{
+    while (running.load()) {
+        if (quiesce.exchange(false)) {
+            const MHD_socket listening = MHD_quiesce_daemon(daemon);
+            if (listening != MHD_INVALID_SOCKET)
+                ::close(listening);
+        }
+        MHD_UNSIGNED_LONG_LONG timeout = LoopMs;
+        if (MHD_get_timeout(daemon, &timeout) != MHD_YES || timeout > LoopMs)
+            timeout = LoopMs;
+        pollfd watched[2] = {{epollFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        ::poll(watched, 2, int(timeout));
+        if (watched[1].revents & POLLIN) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t got = ::read(wakeFd, &count, sizeof count);
+        }
+        MHD_run(daemon);
+        sweep();
+    }
+}
+
+HttpDaemon::HttpDaemon(Limits limits, HttpHandler *handler) : d(std::make_unique<Private>())
+{
+    d->limits = std::move(limits);
+    d->handler = handler;
+}
+
+HttpDaemon::~HttpDaemon() { stop(); }
+
+bool HttpDaemon::start(const QHostAddress &address, quint16 port, QString *error)
+{
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    unsigned int flags = MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
+    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto *v6 = reinterpret_cast<sockaddr_in6 *>(&storage);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&v6->sin6_addr, bytes.c, sizeof bytes.c);
+        length = sizeof *v6;
+        flags |= MHD_USE_IPv6;
+    } else {
+        auto *v4 = reinterpret_cast<sockaddr_in *>(&storage);
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        v4->sin_addr.s_addr = htonl(address.toIPv4Address());
+        length = sizeof *v4;
+    }
+    Q_UNUSED(length);
+    // The request head, the answer's headers and the library's own records
+    // share the connection's pool: room for a head at the limit, so that this
+    // server measures it; a head far beyond meets the pool's end first.
+    const size_t pool = size_t(d->limits.maxHeadBytes) * 2 + 4096;
+    d->daemon = MHD_start_daemon(
+        flags, port, &Private::accept, d.get(), &Private::access, d.get(),
+        MHD_OPTION_EXTERNAL_LOGGER, &Private::log, d.get(),
+        MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr *>(&storage),
+        MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
+        MHD_OPTION_CONNECTION_LIMIT, unsigned(d->limits.maxConnections + OverflowReserve),
+        MHD_OPTION_CONNECTION_TIMEOUT, unsigned(d->limits.idleSeconds),
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, pool,
+        MHD_OPTION_CONNECTION_MEMORY_INCREMENT, size_t(1024),
+        MHD_OPTION_STRICT_FOR_CLIENT, 0,
+        MHD_OPTION_NOTIFY_CONNECTION, &Private::notifyConnection, d.get(),
+        MHD_OPTION_URI_LOG_CALLBACK, &Private::uriLog, d.get(),
+        MHD_OPTION_NOTIFY_COMPLETED, &Private::completed, d.get(),
+        MHD_OPTION_END);
+    if (!d->daemon) {
+        *error = QStringLiteral("cannot listen on %1:%2: %3")
+                     .arg(address.toString())
+                     .arg(port)
+                     .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (const MHD_DaemonInfo *info = MHD_get_daemon_info(d->daemon, MHD_DAEMON_INFO_BIND_PORT))
+        d->port = info->port;
+    if (const MHD_DaemonInfo *info = MHD_get_daemon_info(d->daemon, MHD_DAEMON_INFO_EPOLL_FD))
+        d->epollFd = info->epoll_fd;
+    d->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    d->running = true;
+    d->loop = std::thread([this] { d->run(); });
+    return true;
+}
+
+quint16 HttpDaemon::port() const { return d->port; }
+
+int HttpDaemon::openConnections() const { return d->open.load(); }
+
+void HttpDaemon::stopListening()
+{
+    d->quiesce = true;
+    d->wake();
+}
+
+void HttpDaemon::stop()
+{
+    if (!d->daemon)
+        return;
+    d->running = false;
+    d->wake();
+    if (d->loop.joinable())
+        d->loop.join();
+    // Connections still waiting for an answer must be resumed before the
+    // library lets go of them.
+    std::unordered_set<std::shared_ptr<Pending>> waiting;
+    {
+        std::lock_guard lock(d->pendingMutex);
+        waiting.swap(d->waiting);
+    }
+    for (const std::shared_ptr<Pending> &pending : waiting) {
+        std::lock_guard pendingLock(pending->mutex);
+        if (!pending->ready) {
+            pending->answer = HttpAnswer{503, "text/plain; charset=utf-8", "ERROR", {}, true};
+            pending->ready = true;
+            MHD_resume_connection(pending->connection);
+        }
+    }
+    MHD_stop_daemon(d->daemon);
+    d->daemon = nullptr;
+    ::close(d->wakeFd);
+    d->wakeFd = -1;
+}
