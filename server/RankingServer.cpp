@@ -28,6 +28,29 @@ HttpAnswer unavailable() { return answer(503, TextType, "ERROR", {NoStore}); }
 
 } // namespace
 
+// The operator's address: /metrics and nothing else, no access log.
+class RankingServer::MetricsHandler : public HttpHandler
+{
+public:
+    explicit MetricsHandler(RankingServer *server) : m_server(server) {}
+
+    void handle(const HttpRequest &request, HttpReply reply) override
+    {
+        if (request.method != "GET" && request.method != "HEAD") {
+            reply(answer(405, TextType, "ERROR", {"Allow: GET, HEAD"}));
+        } else if (request.path != "/metrics") {
+            reply(answer(404, TextType, "ERROR"));
+        } else {
+            m_server->m_metrics.setOpenConnections(m_server->m_http->openConnections());
+            reply(answer(200, "text/plain; version=0.0.4; charset=utf-8", m_server->m_metrics.render(), {NoStore}));
+        }
+    }
+    void answered(const HttpRequest &, const HttpAnswer &, qint64) override {}
+
+private:
+    RankingServer *m_server;
+};
+
 RankingServer::RankingServer(ServerOptions options, DatabaseConfig database, QObject *parent)
     : QObject(parent), m_options(std::move(options)),
       m_worker(std::make_unique<StoreWorker>(std::move(database), m_options.top, m_options.zone)),
@@ -39,6 +62,8 @@ RankingServer::RankingServer(ServerOptions options, DatabaseConfig database, QOb
 
 RankingServer::~RankingServer()
 {
+    if (m_metricsHttp)
+        m_metricsHttp->stop();
     if (m_http)
         m_http->stop();
     flushLog();
@@ -48,8 +73,13 @@ RankingServer::~RankingServer()
 bool RankingServer::start(QString *error)
 {
     m_worker->setGroupCommit(m_options.groupCommit);
+    m_worker->setCommitObserver([this](int entries, double seconds, bool committed) {
+        m_metrics.countCommit(entries, seconds, committed);
+        m_metrics.setDatabaseUp(committed);
+    });
     if (!m_worker->start(error))
         return false;
+    m_metrics.setDatabaseUp(true);
     HttpDaemon::Limits limits;
     limits.maxConnections = m_options.maxConnections;
     limits.maxPerAddress = m_options.maxPerAddress;
@@ -62,11 +92,27 @@ bool RankingServer::start(QString *error)
         m_worker->stop();
         return false;
     }
+    if (m_options.metrics) {
+        HttpDaemon::Limits metricsLimits;
+        metricsLimits.maxConnections = 16;
+        metricsLimits.idleSeconds = m_options.idleSeconds;
+        m_metricsHandler = std::make_unique<MetricsHandler>(this);
+        m_metricsHttp = std::make_unique<HttpDaemon>(metricsLimits, m_metricsHandler.get());
+        if (!m_metricsHttp->start(m_options.metricsAddress, m_options.metricsPort, error)) {
+            m_metricsHttp.reset();
+            m_http->stop();
+            m_http.reset();
+            m_worker->stop();
+            return false;
+        }
+    }
     m_logTimer.start();
     return true;
 }
 
 quint16 RankingServer::port() const { return m_http ? m_http->port() : 0; }
+
+quint16 RankingServer::metricsPort() const { return m_metricsHttp ? m_metricsHttp->port() : 0; }
 
 QString RankingServer::clientOf(const HttpRequest &request) const
 {
@@ -127,6 +173,8 @@ void RankingServer::handle(const HttpRequest &request, HttpReply reply)
         handleRankingPage(visitor, send);
     } else if (request.path == RankingProtocol::HomePagePath) {
         send(answer(200, HtmlType, Pages::homePage()));
+    } else if (request.path == "/healthz") {
+        handleHealth(send);
     } else if (request.path == "/api/ranking") {
         handleApi(QUrlQuery(QString::fromLatin1(request.rawQuery)), send);
     } else {
@@ -139,10 +187,12 @@ void RankingServer::handleEntry(const QString &client, const QByteArray &rawQuer
     using Status = RankingProtocol::ParsedEntry::Status;
     const RankingProtocol::ParsedEntry parsed = RankingProtocol::parseEntryQuery(rawQuery);
     if (parsed.status == Status::InvalidVersion) {
+        m_metrics.countEntry(Metrics::Answer::InvalidVersion);
         reply(answer(200, TextType, RankingProtocol::AnswerInvalidVersion, {NoStore}));
         return;
     }
     if (parsed.status != Status::Valid) {
+        m_metrics.countEntry(Metrics::Answer::Refused);
         reply(answer(400, TextType, "ERROR", {NoStore}));
         return;
     }
@@ -152,17 +202,22 @@ void RankingServer::handleEntry(const QString &client, const QByteArray &rawQuer
         m_lastPruneMs = now;
     }
     if (!m_rate.admit({QStringLiteral("a:") + client, QStringLiteral("i:") + parsed.entry.userId}, now)) {
+        m_metrics.countEntry(Metrics::Answer::Busy);
         reply(answer(429, TextType, "BUSY", {NoStore, "Retry-After: 60"}));
         return;
     }
     ++m_waiting;
     m_worker->submit(PendingEntry{parsed.entry, client, now}, this, [this, reply](std::optional<EntryAnswer> result) {
-        if (!result)
+        if (!result) {
+            m_metrics.countEntry(Metrics::Answer::Error);
             reply(unavailable());
-        else if (*result == EntryAnswer::Ok)
+        } else if (*result == EntryAnswer::Ok) {
+            m_metrics.countEntry(Metrics::Answer::Ok);
             reply(answer(200, TextType, RankingProtocol::AnswerOk, {NoStore}));
-        else
+        } else {
+            m_metrics.countEntry(Metrics::Answer::CannotRankIn);
             reply(answer(200, TextType, RankingProtocol::AnswerCannotRankIn, {NoStore}));
+        }
         --m_waiting;
         if (m_stopping)
             finishShutdown();
@@ -224,8 +279,24 @@ void RankingServer::handleApi(const QUrlQuery &query, const HttpReply &reply)
     });
 }
 
+void RankingServer::handleHealth(const HttpReply &reply)
+{
+    ++m_waiting;
+    m_worker->read([this, reply](RankingStore &store) {
+        const bool up = store.ping();
+        m_metrics.setDatabaseUp(up);
+        reply(up ? answer(200, TextType, "OK", {NoStore}) : unavailable());
+        QMetaObject::invokeMethod(this, [this] {
+            --m_waiting;
+            if (m_stopping)
+                finishShutdown();
+        });
+    });
+}
+
 void RankingServer::answered(const HttpRequest &request, const HttpAnswer &answer, qint64 bytes)
 {
+    m_metrics.countRequest(answer.status);
     const QByteArray line = accessLogLine(clientOf(request), QDateTime::currentDateTime(), request.method,
                                           request.target, request.version, answer.status, bytes);
     std::lock_guard lock(m_logMutex);
@@ -264,6 +335,8 @@ void RankingServer::finishShutdown()
     // Answers just queued still have to leave the sockets.
     QTimer::singleShot(100, this, [this] {
         m_logTimer.stop();
+        if (m_metricsHttp)
+            m_metricsHttp->stop();
         if (m_http)
             m_http->stop();
         flushLog();

@@ -2,6 +2,7 @@
 
 #include "server/DatabaseConfig.h"
 #include "server/HttpDaemon.h"
+#include "server/Metrics.h"
 #include "server/RateLimiter.h"
 #include "server/ServerOptions.h"
 
@@ -31,6 +32,8 @@ public:
     // Opens the database and starts listening; false with a message otherwise.
     bool start(QString *error);
     quint16 port() const;
+    // Where /metrics is served; 0 when it is not.
+    quint16 metricsPort() const;
     // Stops accepting, answers the requests in flight, closes the database,
     // then emits finished().
     void shutdown();
@@ -46,12 +49,17 @@ private:
     void handleEntry(const QString &client, const QByteArray &rawQuery, const HttpReply &reply);
     void handleRankingPage(const QString &visitorId, const HttpReply &reply);
     void handleApi(const QUrlQuery &query, const HttpReply &reply);
+    void handleHealth(const HttpReply &reply);
     void flushLog();
     void finishShutdown();
 
     ServerOptions m_options;
     std::unique_ptr<StoreWorker> m_worker;
     std::unique_ptr<HttpDaemon> m_http;
+    Metrics m_metrics;
+    class MetricsHandler;
+    std::unique_ptr<MetricsHandler> m_metricsHandler;
+    std::unique_ptr<HttpDaemon> m_metricsHttp;
     // Used on the HTTP thread only.
     RateLimiter m_rate;
     qint64 m_lastPruneMs = 0;

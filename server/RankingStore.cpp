@@ -357,6 +357,19 @@ std::optional<QList<EntryAnswer>> RankingStore::submit(const QList<PendingEntry>
     return std::nullopt;
 }
 
+bool RankingStore::ping()
+{
+    if (!ensureOpen())
+        return false;
+    QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
+    if (query.exec(QStringLiteral("SELECT 1")) && query.next())
+        return true;
+    fail(QStringLiteral("the database does not answer"), query);
+    query = QSqlQuery();
+    close();
+    return false;
+}
+
 std::optional<BoardView> RankingStore::board(int mode, Board board, const QString &visitorId, qint64 nowMs)
 {
     if (!ensureOpen())

@@ -44,6 +44,9 @@ public:
     // nothing of them is stored.
     std::optional<QList<EntryAnswer>> submit(const QList<PendingEntry> &entries);
 
+    // Whether the database answers now, for the health check.
+    bool ping();
+
     // The board of a mode at a moment; visitorId may be empty.
     std::optional<BoardView> board(int mode, Board board, const QString &visitorId, qint64 nowMs);
 

@@ -72,6 +72,10 @@ int runRankingServer(int argc, char *argv[])
         std::fprintf(stderr, "tovrika-ranking: %s\n", qPrintable(error));
         return 1;
     }
+    // Before the line that says the server is ready, so that both are there then.
+    if (server.metricsPort() != 0)
+        std::fprintf(stderr, "tovrika-ranking: metrics on %s:%u\n",
+                     qPrintable(parsed.options.metricsAddress.toString()), unsigned(server.metricsPort()));
     std::fprintf(stderr, "tovrika-ranking: listening on %s:%u, database %s\n",
                  qPrintable(parsed.options.address.toString()), unsigned(server.port()),
                  qPrintable(database.config.displayName()));

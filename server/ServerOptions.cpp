@@ -25,6 +25,19 @@ bool readCount(const QString &text, int minimum, int maximum, int *value)
     return true;
 }
 
+bool readEndpoint(const QString &value, QHostAddress *address, quint16 *port)
+{
+    const qsizetype colon = value.lastIndexOf(u':');
+    QString host = value.left(colon);
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    int number = 0;
+    if (colon < 0 || !address->setAddress(host) || !readCount(value.mid(colon + 1), 0, 65535, &number))
+        return false;
+    *port = quint16(number);
+    return true;
+}
+
 } // namespace
 
 QString defaultDatabasePath()
@@ -48,6 +61,10 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
     const QCommandLineOption listen(QStringLiteral("listen"),
                                     QStringLiteral("Address and port to listen on (default 127.0.0.1:8642)."),
                                     QStringLiteral("ADDRESS:PORT"));
+    const QCommandLineOption metrics(
+        QStringLiteral("metrics-listen"),
+        QStringLiteral("Address and port for Prometheus's /metrics, never the public one (default: off)."),
+        QStringLiteral("ADDRESS:PORT"));
     const QCommandLineOption database(
         QStringLiteral("database"),
         QStringLiteral("An SQLite file (sqlite:PATH or a path; default %1) or "
@@ -84,7 +101,7 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
                                                   "X-Forwarded-For address is the client (may be repeated)."),
                                    QStringLiteral("ADDRESS"));
     parser.addOptions(
-        {help, version, listen, database, top, timezone, rate, connections, perAddress, idle, commitEach, proxy});
+        {help, version, listen, metrics, database, top, timezone, rate, connections, perAddress, idle, commitEach, proxy});
 
     if (!parser.parse(arguments))
         return failure(parser.errorText());
@@ -104,16 +121,17 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
     }
 
     ServerOptions &options = parsed.options;
-    if (parser.isSet(listen)) {
-        const QString value = parser.value(listen);
-        const qsizetype colon = value.lastIndexOf(u':');
-        QString host = value.left(colon);
-        if (host.startsWith(u'[') && host.endsWith(u']'))
-            host = host.mid(1, host.size() - 2);
-        int port = 0;
-        if (colon < 0 || !options.address.setAddress(host) || !readCount(value.mid(colon + 1), 0, 65535, &port))
-            return failure(QStringLiteral("--listen needs ADDRESS:PORT, such as 127.0.0.1:8642: %1").arg(value));
-        options.port = quint16(port);
+    if (parser.isSet(listen) && !readEndpoint(parser.value(listen), &options.address, &options.port))
+        return failure(
+            QStringLiteral("--listen needs ADDRESS:PORT, such as 127.0.0.1:8642: %1").arg(parser.value(listen)));
+    if (parser.isSet(metrics)) {
+        options.metrics = true;
+        if (!readEndpoint(parser.value(metrics), &options.metricsAddress, &options.metricsPort))
+            return failure(QStringLiteral("--metrics-listen needs ADDRESS:PORT, such as 127.0.0.1:9642: %1")
+                               .arg(parser.value(metrics)));
+        // Strangers reach the public address; the metrics are the operator's.
+        if (options.metricsPort != 0 && options.metricsPort == options.port)
+            return failure(QStringLiteral("--metrics-listen must not be the public address's port"));
     }
     if (parser.isSet(database)) {
         options.database = parser.value(database);

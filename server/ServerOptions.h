@@ -25,6 +25,10 @@ struct ServerOptions
     int idleSeconds = 10;
     // Reverse proxies whose X-Forwarded-For names the client instead.
     QList<QHostAddress> trustedProxies;
+    // Where /metrics is served, apart from the public address; off when not set.
+    bool metrics = false;
+    QHostAddress metricsAddress = QHostAddress::LocalHost;
+    quint16 metricsPort = 0;
     // Entries that arrive while a commit is on its way share the next one.
     bool groupCommit = true;
 };

@@ -1,5 +1,6 @@
 #include "server/StoreWorker.h"
 
+#include <QElapsedTimer>
 #include <QMetaObject>
 #include <QMutexLocker>
 
@@ -81,7 +82,11 @@ void StoreWorker::drain()
         entries.reserve(batch.size());
         for (const Queued &queued : batch)
             entries.append(queued.entry);
+        QElapsedTimer timer;
+        timer.start();
         const std::optional<QList<EntryAnswer>> answers = m_store->submit(entries);
+        if (m_commitObserver)
+            m_commitObserver(int(entries.size()), double(timer.nsecsElapsed()) / 1e9, answers.has_value());
         for (qsizetype i = 0; i < batch.size(); ++i) {
             const std::optional<EntryAnswer> answer = answers ? std::optional(answers->at(i)) : std::nullopt;
             QMetaObject::invokeMethod(batch[i].context, [done = std::move(batch[i].done), answer] { done(answer); },

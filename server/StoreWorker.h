@@ -42,6 +42,10 @@ public:
     // Runs job on the store's thread; the job answers its caller itself.
     void read(std::function<void(RankingStore &)> job);
 
+    // Called on the store's thread after each transaction of entries, for the metrics.
+    using CommitObserver = std::function<void(int entries, double seconds, bool committed)>;
+    void setCommitObserver(CommitObserver observer) { m_commitObserver = std::move(observer); }
+
     // Entries queued or being committed.
     int inFlight() const;
 
@@ -61,4 +65,5 @@ private:
     bool m_drainScheduled = false;
     int m_committing = 0;
     bool m_groupCommit = true;
+    CommitObserver m_commitObserver;
 };
