@@ -14,7 +14,7 @@ set -euo pipefail
 ranking=$3
 source "$(dirname "$0")/lib.sh"
 
-for tool in chromium python3 curl convert; do
+for tool in chromium python3 curl; do
     command -v "$tool" >/dev/null || fail "$tool is not installed"
 done
 output=${TOVRIKA_E2E_OUTPUT:-$PWD}
@@ -77,7 +77,8 @@ probe_pid=$!
 e2e_pids+=("$probe_pid")
 wait_for_ready "$e2e_work/probe.log" 'Serving HTTP' "$probe_pid" "the probe's server"
 probe_port=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$e2e_work/probe.log" | head -n 1)
-probe="http://127.0.0.1:$probe_port/probe.html?page=$(python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' "$page")"
+urlencode() { python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' "$1"; }
+probe="http://127.0.0.1:$probe_port/probe.html"
 
 browse() {
     env -u DISPLAY HOME="$e2e_work/home" timeout 60 chromium --headless --no-sandbox --disable-gpu \
@@ -87,29 +88,42 @@ browse() {
 }
 
 widths=(360 800 1280 1920)
-browse --window-size=1920,1000 --virtual-time-budget=30000 --dump-dom "$probe&widths=$(IFS=,; echo "${widths[*]}")" \
+# Also in IPAGothic, whose full-width letters are each 1 em wide, as in most
+# Japanese fonts: the page's own IPAPGothic draws "Ｗ" as narrow as "W".
+fonts=("" IPAGothic)
+frames=
+for width in "${widths[@]}"; do
+    for font in "${fonts[@]}"; do
+        frames+="&frame=$(urlencode "$width,$font,$page")"
+    done
+done
+browse --window-size=1920,1000 --virtual-time-budget=30000 --dump-dom "$probe?${frames#&}" \
     >"$e2e_work/probe.html" || fail "chromium failed: $(tail -5 "$e2e_work/chromium.log")"
 verdict=$(sed -n '/<pre id="verdict"/,/<\/pre>/p' "$e2e_work/probe.html" \
     | sed -e 's/.*<pre id="verdict"[^>]*>//' -e 's/<\/pre>.*//')
 echo "$verdict"
 faults=0
 for width in "${widths[@]}"; do
-    part=$(sed -n "/^--- $width px\$/,/^---/p" <<<"$verdict")
     # Below 480 px the date drops its year; every board has 100 rows, the
     # 30-second mode's three also the visitor's own.
     [ "$width" -lt 480 ] && dates="full 0 short 603" || dates="full 603 short 0"
-    if ! grep -qx 'RESULT ok' <<<"$part" \
-        || ! grep -qx "width $width client $width scroll $width" <<<"$part" \
-        || ! grep -qx "boards 6 cells 2439 names15 600 dates $dates" <<<"$part" \
-        || ! grep -qx 'links 8' <<<"$part"; then
-        faults=$((faults + 1))
-    fi
-    # The same frame for a screenshot, cut to the frame's width.
+    for font in "${fonts[@]}"; do
+        part=$(sed -n "/^--- $width px${font:+ $font}\$/,/^---/p" <<<"$verdict")
+        if ! grep -qx 'RESULT ok' <<<"$part" \
+            || ! grep -qx "width $width client $width scroll $width" <<<"$part" \
+            || ! grep -qx "boards 6 cells 2439 names15 600 dates $dates" <<<"$part" \
+            || ! grep -qx 'links 8' <<<"$part"; then
+            faults=$((faults + 1))
+        fi
+    done
+    # The page at the top, and at the 90-second mode's full-width names in
+    # IPAGothic, side by side.
     shot=$output/e2e_ranking_layout-$width.png
-    browse --window-size="$((width < 500 ? 500 : width)),1400" --virtual-time-budget=30000 \
-        --screenshot="$shot" "$probe&widths=$width&height=1400" >/dev/null \
+    browse --window-size="$((2 * width + 8)),1400" --virtual-time-budget=30000 --screenshot="$shot" \
+        "$probe?frame=$(urlencode "$width,,$page")&frame=$(urlencode "$width,IPAGothic,$page#mode-1")&height=1400" \
+        >/dev/null \
         || fail "no screenshot at $width px: $(tail -5 "$e2e_work/chromium.log")"
-    convert "$shot" -crop "${width}x1400+0+0" +repage "$shot" || fail "cannot cut the screenshot at $width px"
+    [ -s "$shot" ] || fail "empty screenshot at $width px"
 done
-[ "$faults" -eq 0 ] || fail "the page does not fit at $faults of ${#widths[@]} widths (above)"
+[ "$faults" -eq 0 ] || fail "the page does not fit in $faults of $((${#widths[@]} * ${#fonts[@]})) frames (above)"
 echo "PASS: the page fits at ${widths[*]} px; screenshots $output/e2e_ranking_layout-*.png"
