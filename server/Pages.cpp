@@ -156,9 +156,10 @@ QString contentsHtml(const QList<BoardView> &boards)
         html += QStringLiteral("<li><a href=\"#mode-%1\">%2</a>").arg(mode).arg(modeTitle(mode));
         for (const BoardView &view : boards) {
             if (view.mode == mode) {
-                html += QStringLiteral(" <a class=\"to-board\" href=\"#board-%1-%2\">%3</a>")
+                // Read out with its mode: both modes have a "今日".
+                html += QStringLiteral(" <a class=\"to-board\" href=\"#board-%1-%2\" aria-label=\"%3 %4\">%4</a>")
                             .arg(view.mode)
-                            .arg(boardName(view.board), boardTitle(view.board));
+                            .arg(boardName(view.board), modeTitle(mode), boardTitle(view.board));
             }
         }
         html += QStringLiteral("</li>\n");

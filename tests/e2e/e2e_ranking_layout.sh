@@ -3,11 +3,12 @@
 # both modes full with 100 rows of the longest names (ASCII "W" in the
 # 30-second mode, full-width "Ｗ" written into the database in the 90-second
 # mode) and a visitor below the first rows, measured in headless Chromium at
-# 360, 800, 1280 and 1920 px by ranking-layout-probe.html, served from another
-# loopback origin. Fails when any cell or text spills out of its board, a
-# head, rank, score or date wraps, the date is missing or not in the form
-# for the width, or a mode or board has no link at the top. A screenshot at
-# each width is kept beside the test's other outputs.
+# 360, 800, 1280 and 1920 px, in the page's own font and in IPAGothic, by
+# ranking-layout-probe.html served from another loopback origin. Fails when
+# any cell or text spills out of its board, a head, rank, score or date wraps,
+# the date is missing or not in the form for the width, or a mode or board
+# has no link at the top. A screenshot at each width, the page's top beside
+# its 90-second mode, is kept beside the test's other outputs.
 #
 #   bash e2e_ranking_layout.sh <tovrika> <tovrika_testserver> <tovrika-ranking>
 set -euo pipefail
