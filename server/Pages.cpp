@@ -7,38 +7,58 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cstdio>
+
 namespace Pages {
 
 namespace {
 
 // The game's colours: the dark grey of the main window, its light panels and
-// the deep blue of its questions.
+// the deep blue of its questions. A mode's boards sit side by side where
+// 21rem each fits, else one above the other. Within a board the heads,
+// ranks, scores and dates keep to one line and a name wraps anywhere, so that
+// no row is wider than its board, even with 15 full-width letters; on a
+// phone the date drops its year.
 constexpr char Style[] = R"css(
 :root { color-scheme: dark; }
 * { box-sizing: border-box; }
 body { margin: 0; background: #404040; color: #ffffff;
   font-family: "IPAPGothic", "IPAexGothic", "Noto Sans CJK JP", sans-serif; line-height: 1.5; }
 header { background: #000040; padding: 1rem 1.25rem; border-bottom: 4px solid #e0e0e0; }
-header h1 { margin: 0; font-size: 1.6rem; letter-spacing: .05em; }
+header h1 { margin: 0; font-size: 1.6rem; letter-spacing: .05em; word-break: keep-all; overflow-wrap: anywhere; }
 header p { margin: .25rem 0 0; color: #e0e0e0; }
-main { max-width: 68rem; margin: 0 auto; padding: 1rem; }
+main { max-width: 100rem; margin: 0 auto; padding: 1rem; }
+nav ul { list-style: none; margin: 0 0 1rem; padding: 0; display: flex; flex-wrap: wrap; gap: .5rem 2rem; }
+nav li { display: flex; flex-wrap: wrap; align-items: center; gap: .4rem; }
+nav a { font-weight: bold; }
+nav a.to-board { background: #e0e0e0; color: #000040; border-radius: 4px; padding: .1rem .6rem; text-decoration: none; }
 section.mode { margin-bottom: 2rem; }
 section.mode > h2 { font-size: 1.3rem; border-left: 6px solid #e0e0e0; padding-left: .5rem; }
-.boards { display: grid; grid-template-columns: repeat(auto-fit, minmax(18rem, 1fr)); gap: 1rem; }
-.board { background: #e0e0e0; color: #000000; border-radius: 6px; padding: .5rem .75rem 1rem; }
+.boards { display: grid; grid-template-columns: repeat(auto-fit, minmax(min(100%, 21rem), 1fr)); gap: 1rem;
+  align-items: start; }
+.board { background: #e0e0e0; color: #000000; border-radius: 6px; padding: .5rem .75rem 1rem; min-width: 0; }
 .board h3 { margin: .25rem 0 .5rem; color: #000040; }
+.board a { color: #000040; }
 table { width: 100%; border-collapse: collapse; font-variant-numeric: tabular-nums; }
-th, td { padding: .2rem .35rem; text-align: left; border-bottom: 1px solid #b0b0b0; }
-th { font-size: .85rem; color: #000040; }
-td.rank, td.score { text-align: right; white-space: nowrap; }
-td.when { font-size: .8rem; white-space: nowrap; }
+th, td { padding: .2rem .35rem; text-align: left; vertical-align: baseline; border-bottom: 1px solid #b0b0b0; }
+th { font-size: .85rem; color: #000040; white-space: nowrap; }
+.name { width: 100%; overflow-wrap: anywhere; }
+.rank, .score { text-align: right; white-space: nowrap; }
+.when { font-size: .8rem; white-space: nowrap; }
 tr.own td { background: #000040; color: #ffffff; font-weight: bold; }
 tr.gap td { text-align: center; border-bottom: none; color: #606060; }
 p.empty { color: #404040; }
 p.share { margin: .5rem 0 0; font-weight: bold; color: #000040; }
+p.up { margin: .5rem 0 0; text-align: right; font-size: .85rem; }
 a { color: #ffffff; }
 footer { text-align: center; color: #e0e0e0; padding: 1rem; font-size: .85rem; }
-@media (max-width: 30rem) { header h1 { font-size: 1.3rem; } td.when { display: none; } th.when { display: none; } }
+@media (max-width: 30rem) {
+  header h1 { font-size: 1.3rem; }
+  main { padding: .5rem; }
+  .board { padding: .5rem .5rem 1rem; }
+  th, td { padding: .2rem .25rem; }
+  .when .year { display: none; }
+}
 )css";
 
 QByteArray pageShell(const QString &title, const QString &body)
@@ -50,11 +70,42 @@ QByteArray pageShell(const QString &title, const QString &body)
     return html.toUtf8();
 }
 
+// "2026/12/08 13:45" in a <time> that names the moment with its zone's
+// offset. The year is a span of its own, so that a phone can leave it out.
+QString timeHtml(qint64 utcMs, const QTimeZone &zone)
+{
+    const qint64 local = localMs(utcMs, zone);
+    const QString text = localDateTimeText(local);
+    const qsizetype yearEnd = text.indexOf(u'/') + 1;
+    QString machine = text;
+    machine.replace(u'/', u'-').replace(u' ', u'T');
+    const qint64 offsetMinutes = (local - utcMs) / 60000;
+    if (offsetMinutes == 0) {
+        machine += u'Z';
+    } else {
+        const qint64 magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+        char offset[16];
+        std::snprintf(offset, sizeof offset, "%c%02d:%02d", offsetMinutes < 0 ? '-' : '+', int(magnitude / 60),
+                      int(magnitude % 60));
+        machine += QLatin1String(offset);
+    }
+    QString html;
+    html.reserve(80);
+    html += QLatin1String("<time datetime=\"");
+    html += machine;
+    html += QLatin1String("\"><span class=\"year\">");
+    html += QStringView(text).left(yearEnd);
+    html += QLatin1String("</span>");
+    html += QStringView(text).mid(yearEnd);
+    html += QLatin1String("</time>");
+    return html;
+}
+
 // Appended piece by piece: a page has hundreds of rows.
 QString rowHtml(const BoardRow &row, bool own, const QTimeZone &zone)
 {
     QString html;
-    html.reserve(160);
+    html.reserve(256);
     html += own ? QLatin1String("<tr class=\"own\">") : QLatin1String("<tr>");
     html += QLatin1String("<td class=\"rank\">");
     html += QString::number(row.rank);
@@ -63,7 +114,7 @@ QString rowHtml(const BoardRow &row, bool own, const QTimeZone &zone)
     html += QLatin1String("</td><td class=\"score\">");
     html += QString::number(row.score);
     html += QLatin1String("</td><td class=\"when\">");
-    html += localDateTimeText(localMs(row.reachedMs, zone));
+    html += timeHtml(row.reachedMs, zone);
     html += QLatin1String("</td></tr>\n");
     return html;
 }
@@ -77,8 +128,8 @@ QString boardHtml(const BoardView &view, const QString &visitorId, const QTimeZo
         html += QStringLiteral("<p class=\"empty\">まだエントリーがありません。</p>\n</div>\n");
         return html;
     }
-    html += QStringLiteral("<table>\n<thead><tr><th>順位</th><th>名前</th><th>得点</th>"
-                           "<th class=\"when\">日時</th></tr></thead>\n<tbody>\n");
+    html += QStringLiteral("<table>\n<thead><tr><th class=\"rank\">順位</th><th class=\"name\">名前</th>"
+                           "<th class=\"score\">得点</th><th class=\"when\">日時</th></tr></thead>\n<tbody>\n");
     for (const BoardRow &row : view.rows)
         html += rowHtml(row, !visitorId.isEmpty() && row.userId == visitorId, zone);
     if (view.visitorBelow) {
@@ -91,7 +142,29 @@ QString boardHtml(const BoardView &view, const QString &visitorId, const QTimeZo
                     .arg(view.visitorBelow->rank)
                     .arg(escapeHtml(shareText(view.visitorBelow->rank, view.total)));
     }
-    html += QStringLiteral("</div>\n");
+    // A hundred rows down, the way back to the links to the other boards.
+    html += QStringLiteral("<p class=\"up\"><a href=\"#contents\">目次へ</a></p>\n</div>\n");
+    return html;
+}
+
+// Links to each mode and each of its boards, so that no one scrolls through
+// hundreds of rows to reach the other mode.
+QString contentsHtml(const QList<BoardView> &boards)
+{
+    QString html = QStringLiteral("<nav id=\"contents\" aria-label=\"目次\">\n<ul>\n");
+    for (int mode = 0; mode < RankingProtocol::ModeCount; ++mode) {
+        html += QStringLiteral("<li><a href=\"#mode-%1\">%2</a>").arg(mode).arg(modeTitle(mode));
+        for (const BoardView &view : boards) {
+            if (view.mode == mode) {
+                // Read out with its mode: both modes have a "今日".
+                html += QStringLiteral(" <a class=\"to-board\" href=\"#board-%1-%2\" aria-label=\"%3 %4\">%4</a>")
+                            .arg(view.mode)
+                            .arg(boardName(view.board), modeTitle(mode), boardTitle(view.board));
+            }
+        }
+        html += QStringLiteral("</li>\n");
+    }
+    html += QStringLiteral("</ul>\n</nav>\n");
     return html;
 }
 
@@ -127,6 +200,7 @@ QByteArray rankingPage(const QList<BoardView> &boards, const QString &visitorId,
     QString body = QStringLiteral("<header>\n<h1>Tovrika？ インターネットランキング</h1>\n"
                                   "<p>一桁の暗算でどこまで走れるか。各モードの今日・今週・総合の順位です。</p>\n"
                                   "</header>\n<main>\n");
+    body += contentsHtml(boards);
     for (int mode = 0; mode < RankingProtocol::ModeCount; ++mode) {
         body += QStringLiteral("<section class=\"mode\" id=\"mode-%1\">\n<h2>%2</h2>\n<div class=\"boards\">\n")
                     .arg(mode)

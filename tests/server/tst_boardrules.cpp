@@ -1,7 +1,8 @@
 // Checks the rules of the boards that need no database: where a day and a
 // week begin in a zone (across daylight-saving changes), the fast local
 // time of the page against Qt's own conversion, competition ranks, the
-// share text, and the options and database URLs of the command line.
+// share text, the page's times and links, and the options and database URLs
+// of the command line.
 #include "server/Boards.h"
 #include "server/DatabaseConfig.h"
 #include "server/Pages.h"
@@ -22,6 +23,8 @@ private slots:
     void competitionRanks();
     void shareHasOneDecimal();
     void escaping();
+    void pageTimesAndLinks_data();
+    void pageTimesAndLinks();
     void rateLimiterWindow();
     void databaseUrls();
     void optionDefaults();
@@ -107,6 +110,40 @@ void tst_BoardRules::escaping()
     const QByteArray page = Pages::rankingPage({view}, QString(), QTimeZone::utc());
     QVERIFY(page.contains("&lt;i&gt;"));
     QVERIFY(!page.contains("<i>"));
+}
+
+void tst_BoardRules::pageTimesAndLinks_data()
+{
+    // The year in a span of its own, so that a phone can leave it out; the
+    // moment with the zone's offset, half hours too.
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QString>("time");
+    QTest::newRow("UTC") << QByteArray("UTC")
+                         << QStringLiteral("<time datetime=\"2026-12-08T04:45Z\"><span class=\"year\">2026/</span>"
+                                           "12/08 04:45</time>");
+    QTest::newRow("Tokyo") << QByteArray("Asia/Tokyo")
+                           << QStringLiteral("<time datetime=\"2026-12-08T13:45+09:00\">"
+                                             "<span class=\"year\">2026/</span>12/08 13:45</time>");
+    QTest::newRow("St John's") << QByteArray("America/St_Johns")
+                               << QStringLiteral("<time datetime=\"2026-12-08T01:15-03:30\">"
+                                                 "<span class=\"year\">2026/</span>12/08 01:15</time>");
+}
+
+void tst_BoardRules::pageTimesAndLinks()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QString, time);
+    BoardView week;
+    week.mode = 1;
+    week.board = Board::Week;
+    week.rows.append(BoardRow{1, QStringLiteral("A"), QStringLiteral("5"), 3, utc("2026-12-08T04:45:00Z")});
+    const QString page = QString::fromUtf8(Pages::rankingPage({week}, QString(), QTimeZone(zone)));
+    QVERIFY2(page.contains(QStringLiteral("<td class=\"when\">") + time + QStringLiteral("</td>")), qPrintable(page));
+    // The links at the top lead to both modes and to the board that is there.
+    for (const char *link : {"href=\"#mode-0\"", "href=\"#mode-1\"", "href=\"#board-1-week\"",
+                             "id=\"mode-0\"", "id=\"mode-1\"", "id=\"board-1-week\""})
+        QVERIFY2(page.contains(QLatin1String(link)), link);
+    QVERIFY(!page.contains(QLatin1String("#board-0-")));
 }
 
 void tst_BoardRules::rateLimiterWindow()
