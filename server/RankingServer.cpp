@@ -60,14 +60,27 @@ RankingServer::RankingServer(ServerOptions options, DatabaseConfig database, QOb
     connect(&m_logTimer, &QTimer::timeout, this, &RankingServer::flushLog);
 }
 
-RankingServer::~RankingServer()
+RankingServer::~RankingServer() { stopAll(); }
+
+void RankingServer::stopAll()
 {
+    m_logTimer.stop();
     if (m_metricsHttp)
         m_metricsHttp->stop();
     if (m_http)
         m_http->stop();
     flushLog();
     m_worker->stop();
+}
+
+void RankingServer::settled()
+{
+    // Counted back on this thread, where shutdown() looks at it.
+    QMetaObject::invokeMethod(this, [this] {
+        --m_waiting;
+        if (m_stopping)
+            finishShutdown();
+    });
 }
 
 bool RankingServer::start(QString *error)
@@ -218,9 +231,7 @@ void RankingServer::handleEntry(const QString &client, const QByteArray &rawQuer
             m_metrics.countEntry(Metrics::Answer::CannotRankIn);
             reply(answer(200, TextType, RankingProtocol::AnswerCannotRankIn, {NoStore}));
         }
-        --m_waiting;
-        if (m_stopping)
-            finishShutdown();
+        settled();
     });
 }
 
@@ -243,11 +254,7 @@ void RankingServer::handleRankingPage(const QString &visitorId, const HttpReply 
             }
         }
         reply(ok ? answer(200, HtmlType, Pages::rankingPage(boards, visitorId, zone), {NoStore}) : unavailable());
-        QMetaObject::invokeMethod(this, [this] {
-            --m_waiting;
-            if (m_stopping)
-                finishShutdown();
-        });
+        settled();
     });
 }
 
@@ -271,11 +278,7 @@ void RankingServer::handleApi(const QUrlQuery &query, const HttpReply &reply)
         const std::optional<BoardView> view = store.board(mode, *board, visitor, now);
         reply(view ? answer(200, JsonType, Pages::boardJson(*view, visitor, zone), {NoStore})
                    : answer(503, JsonType, R"({"error":"database unavailable"})", {NoStore}));
-        QMetaObject::invokeMethod(this, [this] {
-            --m_waiting;
-            if (m_stopping)
-                finishShutdown();
-        });
+        settled();
     });
 }
 
@@ -286,11 +289,7 @@ void RankingServer::handleHealth(const HttpReply &reply)
         const bool up = store.ping();
         m_metrics.setDatabaseUp(up);
         reply(up ? answer(200, TextType, "OK", {NoStore}) : unavailable());
-        QMetaObject::invokeMethod(this, [this] {
-            --m_waiting;
-            if (m_stopping)
-                finishShutdown();
-        });
+        settled();
     });
 }
 
@@ -334,13 +333,7 @@ void RankingServer::finishShutdown()
     m_finished = true;
     // Answers just queued still have to leave the sockets.
     QTimer::singleShot(100, this, [this] {
-        m_logTimer.stop();
-        if (m_metricsHttp)
-            m_metricsHttp->stop();
-        if (m_http)
-            m_http->stop();
-        flushLog();
-        m_worker->stop();
+        stopAll();
         emit finished();
     });
 }

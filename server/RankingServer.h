@@ -50,8 +50,11 @@ private:
     void handleRankingPage(const QString &visitorId, const HttpReply &reply);
     void handleApi(const QUrlQuery &query, const HttpReply &reply);
     void handleHealth(const HttpReply &reply);
+    // An answer that waited has been given.
+    void settled();
     void flushLog();
     void finishShutdown();
+    void stopAll();
 
     ServerOptions m_options;
     std::unique_ptr<StoreWorker> m_worker;
