@@ -80,7 +80,7 @@ wait_until_windows_are_managed() {
             fail "the window manager does not manage windows: $(cat "$e2e_work/openbox.log")"
         fi
         sleep 0.1
-        [ -n "$id" ] || id=$(xdotool search --name '^tovrika-probe$' 2>/dev/null | head -n 1)
+        [ -n "$id" ] || id=$(xdotool search --name '^tovrika-probe$' 2>/dev/null | head -n 1 || true)
     done
     kill "$probe" 2>/dev/null
     wait "$probe" 2>/dev/null || true
