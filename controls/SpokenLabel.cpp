@@ -13,7 +13,9 @@ public:
     {
     }
 
-    // It takes no focus from the keyboard or the mouse, only from the game.
+    // Focusable although neither Tab nor a click gives it the focus: the
+    // game does, and Orca's Qt support trusts a focus event only from an
+    // object that says it can take the focus.
     QAccessible::State state() const override
     {
         QAccessible::State state = QAccessibleWidget::state();
@@ -44,7 +46,9 @@ public:
 
     QString text(int start, int end) const override { return line().mid(start, end - start); }
     int characterCount() const override { return int(line().size()); }
-    QRect characterRect(int) const override { return {}; }
+    // Every character is somewhere in the label, which is all a magnifier
+    // needs to follow it.
+    QRect characterRect(int) const override { return rect(); }
     int offsetAtPoint(const QPoint &) const override { return -1; }
     void scrollToSubstring(int, int) override {}
     QString attributes(int offset, int *start, int *end) const override

@@ -22,8 +22,6 @@ public:
     // Replaces the line and has it said; a line equal to the last is said
     // again. Shows nothing: the label's text stays as it is.
     void say(const QString &line);
-    // Clears the line without a word.
-    void clearLine() { m_line.clear(); }
     const QString &line() const { return m_line; }
 
 protected:
