@@ -4,21 +4,12 @@
 #include <QString>
 #include <QVariant>
 
-namespace {
-
-QString captioned(const QLabel *label, const QString &text)
-{
-    const QString caption = label->property("caption").toString();
-    if (text.isEmpty())
-        return caption;
-    return caption.isEmpty() ? text : caption + u' ' + text;
-}
-
-} // namespace
-
 void showSpokenText(QLabel *label, const QString &text)
 {
-    const QString name = captioned(label, text);
+    const QString caption = label->property("caption").toString();
+    QString name = caption;
+    if (!text.isEmpty())
+        name = caption.isEmpty() ? text : caption + u' ' + text;
     // The name first: setAccessibleName raises the one NameChanged event
     // each time it is called, and a label with a name of its own raises
     // none of its own when its text changes.

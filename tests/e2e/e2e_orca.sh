@@ -122,15 +122,10 @@ done
 box=$(wait_for_windows 2)
 before=$(spoken | wc -l)
 keys_to "$box" Return
-result=$(wait_for_windows 2)
+wait_for_windows 2 >/dev/null
 wait_for_speech "スコア $score、" "$before"
 
 if spoken | grep -qi 'grayed'; then
     fail "Orca announced a greyed control: $(spoken | grep -i grayed | head -n 3 | tr '\n' '|')"
 fi
-keys_to "$result" Escape
-wait_for_windows 1 >/dev/null
-keys_to "$main" Escape
-wait_for_exit
-[ "$game_code" = 0 ] || fail "exit code $game_code"
 echo "PASS: Orca spoke five questions, the wrong answer's outcome and the score, and nothing greyed"
