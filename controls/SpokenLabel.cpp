@@ -59,7 +59,12 @@ public:
     }
 
 private:
-    const QString &line() const { return static_cast<const SpokenLabel *>(object())->line(); }
+    // Nothing once the label is being destroyed and only a QWidget is left.
+    QString line() const
+    {
+        const auto *label = qobject_cast<const SpokenLabel *>(object());
+        return label ? label->line() : QString();
+    }
 };
 
 QAccessibleInterface *spokenLabelFactory(const QString &className, QObject *object)
