@@ -39,6 +39,7 @@ const QString settingsSection = QStringLiteral("UserData");
 const QString groupKey = QStringLiteral("Group1");
 
 const QColor dimmed(0x40, 0x40, 0x40);
+const QColor modeStrip(0x40, 0x40, 0x40);
 const QColor white(0xFF, 0xFF, 0xFF);
 const QColor black(0x00, 0x00, 0x00);
 const QColor blue(0x00, 0x00, 0xFF);
@@ -216,6 +217,13 @@ void frmMain::StartGame()
     ui->PB1->setMinimum(0);
     ui->PB1->setMaximum(nTime * 10);
     ui->PB1->setValue(ui->PB1->maximum());
+    MakeQuestion();
+    ui->lblQuestion->say(ui->lblQuestion->text());
+    // The question holds the focus during a game, taken before the controls
+    // are disabled so that it never rests on a disabled one: a screen reader
+    // reads the first question as the focus arrives, and each later one as
+    // it is said.
+    ui->lblQuestion->setFocus();
     SetGroupEnabled(this, groupKey, false);
     setForeColor(ui->lblHiCaption, dimmed);
     setForeColor(ui->lblHiScore, dimmed);
@@ -226,7 +234,6 @@ void frmMain::StartGame()
     nWrong = 0;
     nWrongRun = 0;
     showSpokenText(ui->lblAnswer, QString());
-    MakeQuestion();
     Timer1.setInterval(100);
     lStartTick = m_platform.clock.monotonicMs();
     lLastTick = m_platform.clock.monotonicMs();
@@ -250,7 +257,8 @@ void frmMain::ReturnToReady()
     setForeColor(ui->lblHiCaption, white);
     setForeColor(ui->lblHiScore, white);
     setForeColor(ui->lblTitle, white);
-    showSpokenText(ui->lblQuestion, QStringLiteral("Hit any key～"));
+    ui->lblQuestion->setText(QStringLiteral("Hit any key～"));
+    ui->lblQuestion->say(ui->lblQuestion->text());
     setForeColor(ui->lblAnswer, black);
     showSpokenText(ui->lblAnswer, QStringLiteral("!!"));
     ui->lblMessage2->setText(QStringLiteral("何かキーを押すと突然開始します。"));
@@ -262,7 +270,7 @@ void frmMain::MakeQuestion()
 {
     const Question q = QuestionGenerator::drawQuestion(nMode, m_platform.random,
                                                        m_platform.clock.secondsOfDay());
-    showSpokenText(ui->lblQuestion, q.text);
+    ui->lblQuestion->setText(q.text);
     nAnswer = q.answer;
 }
 
@@ -314,7 +322,8 @@ void frmMain::Form_KeyPress(char16_t keyAscii)
         strMaxQt = ui->lblQuestion->text();
     }
 
-    if (digit == nAnswer) {
+    const bool right = digit == nAnswer;
+    if (right) {
         if (nWrongRun == 0 && (interval < lMinInt || lMinInt == 0)) {
             lMinInt = interval;
             strMinQt = ui->lblQuestion->text();
@@ -336,6 +345,9 @@ void frmMain::Form_KeyPress(char16_t keyAscii)
 
     nAnswerCnt = saturatingAdd(nAnswerCnt, 1);
     MakeQuestion();
+    // One utterance for the outcome and the next question, so that neither
+    // cuts off the other; a right answer says nothing but the question.
+    ui->lblQuestion->say(right ? ui->lblQuestion->text() : QStringLiteral("はずれ ") + ui->lblQuestion->text());
     lLastTick = m_platform.clock.monotonicMs();
     Timer1_Timer();
 }
@@ -466,4 +478,10 @@ void frmMain::paintEvent(QPaintEvent *)
     // window's right edge.
     QPainter painter(this);
     painter.drawPixmap(0, 0, m_background);
+    // The strips behind the top controls and the bottom line, drawn here
+    // rather than as panels of their own: they are decoration, and a panel
+    // would stand in a screen reader's view of the window.
+    painter.fillRect(QRect(0, 0, 329, 29), black);
+    painter.fillRect(QRect(0, 140, 329, 17), black);
+    painter.fillRect(QRect(0, 0, 129, 29), modeStrip);
 }

@@ -13,6 +13,7 @@
 #include <QEvent>
 #include <QPixmap>
 #include <QShowEvent>
+#include <QStringList>
 
 
 frmResult::frmResult(const PlayRecord &record, int modeIndex, Platform &platform, QWidget *parent)
@@ -66,6 +67,14 @@ void frmResult::setTexts()
     showSpokenText(m_ui->lblAvTime, texts.avTime);
     showSpokenText(m_ui->lblMinInt, texts.minInt);
     showSpokenText(m_ui->lblMaxInt, texts.maxInt);
+
+    // The window's name carries the figures: a screen reader says a window's
+    // name as it opens, and leaves out the labels that the name holds.
+    QStringList figures;
+    for (const QLabel *label : {m_ui->lblScore, m_ui->lblSeikairitu, m_ui->lblAvSpeed, m_ui->lblPace,
+                                m_ui->lblAvTime, m_ui->lblMinInt, m_ui->lblMaxInt})
+        figures << label->accessibleName();
+    setAccessibleName(QStringLiteral("結果 ") + figures.join(QStringLiteral("、")));
 }
 
 void frmResult::setUpEntry()

@@ -10,6 +10,7 @@ packages=(
     libcurl4-openssl-dev libgl1-mesa-dev libx11-dev libfontconfig-dev
     fonts-ipafont-gothic
     xvfb xdotool openbox x11-utils imagemagick chromium
+    orca at-spi2-core python3-pyatspi dbus-daemon speech-dispatcher speech-dispatcher-espeak-ng libao4
     desktop-file-utils appstream systemd
     clang libclang-rt-14-dev
 )

@@ -2,10 +2,11 @@
 
 #include <QLabel>
 #include <QString>
+#include <QVariant>
 
 void showSpokenText(QLabel *label, const QString &text)
 {
-    const QString caption = label->accessibleDescription();
+    const QString caption = label->property("caption").toString();
     QString name = caption;
     if (!text.isEmpty())
         name = caption.isEmpty() ? text : caption + u' ' + text;

@@ -4,9 +4,8 @@ class QLabel;
 class QString;
 
 // Shows text in a label whose text is a value that changes while the player
-// watches (the question, the answer, a score, a statistic). Its accessible
-// name becomes its caption, which the window definition keeps as the label's
-// accessible description, followed by the text ("問題 7 ＋ 8 ?"), and exactly
-// one NameChanged event announces it, also when the text repeats the last
-// one: a screen reader then speaks every question, not only new ones.
+// watches (the answer, a score, a statistic). Its accessible name becomes
+// its caption, which the window definition keeps in the label's "caption"
+// property, followed by the text ("答え 5"), and exactly one NameChanged
+// event announces it, also when the text repeats the last one.
 void showSpokenText(QLabel *label, const QString &text);

@@ -64,6 +64,26 @@ start_window_manager() {
         [ $tries -lt 100 ] || fail "openbox did not start: $(cat "$e2e_work/openbox.log")"
         sleep 0.1
     done
+    wait_until_windows_are_managed
+}
+
+# openbox announces itself before it handles map requests, and a window
+# mapped in between stays unmapped for good. A probe window is mapped and
+# waited for until the window manager has given it its WM_STATE.
+wait_until_windows_are_managed() {
+    xmessage -name tovrika-probe -title tovrika-probe probe >/dev/null 2>&1 &
+    local probe=$! tries=0 id=
+    until [ -n "$id" ] && xprop -id "$id" WM_STATE 2>/dev/null | grep -q 'window state'; do
+        tries=$((tries + 1))
+        if [ $tries -ge 100 ]; then
+            kill "$probe" 2>/dev/null
+            fail "the window manager does not manage windows: $(cat "$e2e_work/openbox.log")"
+        fi
+        sleep 0.1
+        [ -n "$id" ] || id=$(xdotool search --name '^tovrika-probe$' 2>/dev/null | head -n 1 || true)
+    done
+    kill "$probe" 2>/dev/null
+    wait "$probe" 2>/dev/null || true
 }
 
 # A HOME of its own, so that no real settings are read or written.

@@ -1,9 +1,10 @@
 // Checks what a screen reader gets through Qt's accessibility interfaces:
 // the Japanese name (and description) of every control of the main window,
-// the result window and the entry window, the gauge's value, the question
-// and answer spoken through their names, and exactly one NameChanged event
-// for each question shown, a repeated question included, and for each
-// change of the answer label.
+// the result window and the entry window, the gauge's value, the focus on
+// the question during a game, each question inserted as selected text into
+// it, a repeated one included and a wrong answer said before the next, and
+// exactly one NameChanged event for each change of the answer label.
+// That Orca speaks them, and reads them back, e2e_orca checks.
 
 #include "controls/WPTextBox.h"
 #include "game/PlayRecord.h"
@@ -16,6 +17,7 @@
 #include "ui_frmMain.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QtTest>
@@ -33,7 +35,8 @@ struct Recorded
 {
     QAccessible::Event type;
     QObject *object;
-    QString name; // the object's accessible name when the event came
+    QString name;     // the object's accessible name when the event came
+    QString inserted; // the text of a TextInserted event
 };
 
 QList<Recorded> recorded;
@@ -41,14 +44,18 @@ QList<Recorded> recorded;
 void record(QAccessibleEvent *event)
 {
     QAccessibleInterface *iface = event->accessibleInterface();
-    recorded << Recorded{event->type(), event->object(), iface ? iface->text(QAccessible::Name) : QString()};
+    const QString inserted = event->type() == QAccessible::TextInserted
+                                 ? static_cast<QAccessibleTextInsertEvent *>(event)->textInserted()
+                                 : QString();
+    recorded << Recorded{event->type(), event->object(), iface ? iface->text(QAccessible::Name) : QString(),
+                         inserted};
 }
 
-QList<Recorded> nameChangesOf(const QObject *object)
+QList<Recorded> eventsOf(QAccessible::Event type, const QObject *object)
 {
     QList<Recorded> found;
     for (const Recorded &r : std::as_const(recorded))
-        if (r.type == QAccessible::NameChanged && r.object == object)
+        if (r.type == type && r.object == object)
             found << r;
     return found;
 }
@@ -103,7 +110,7 @@ private slots:
         QCOMPARE(nameOf(ui.btnRanking), QStringLiteral("ランキング"));
         QCOMPARE(descriptionOf(ui.btnRanking), QStringLiteral("インターネット上のランキングを表示。"));
         QCOMPARE(nameOf(ui.btnWuppet), QStringLiteral("ホームページ"));
-        QCOMPARE(nameOf(ui.lblQuestion), QStringLiteral("問題 Hit any key～"));
+        QCOMPARE(nameOf(ui.lblQuestion), QStringLiteral("問題"));
         QCOMPARE(nameOf(ui.lblAnswer), QStringLiteral("答え !!"));
         QCOMPARE(nameOf(ui.lblMessage2), ui.lblMessage2->text());
 
@@ -148,10 +155,35 @@ private slots:
         QCOMPARE(shown.at(0), QStringLiteral("3 ＋ 4 ?"));
         QCOMPARE(shown.at(1), QStringLiteral("3 ＋ 4 ?"));
 
-        const QList<Recorded> events = nameChangesOf(ui.lblQuestion);
+        // A wrong answer: its outcome goes before the next question.
+        w.Form_KeyPress(char16_t(u'0' + (w.expectedAnswer() + 1) % 10));
+        shown << QStringLiteral("はずれ ") + ui.lblQuestion->text();
+
+        const QList<Recorded> events = eventsOf(QAccessible::TextInserted, ui.lblQuestion);
         QCOMPARE(events.size(), shown.size());
         for (qsizetype i = 0; i < events.size(); ++i)
-            QCOMPARE(events.at(i).name, QStringLiteral("問題 ") + shown.at(i));
+            QCOMPARE(events.at(i).inserted, shown.at(i));
+        QVERIFY(eventsOf(QAccessible::NameChanged, ui.lblQuestion).isEmpty());
+    }
+
+    void questionHoldsTheFocusDuringAGame()
+    {
+        TestPlatform t;
+        frmMain w(t.platform);
+        auto &ui = w.controls();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QCOMPARE(QApplication::focusWidget(), ui.cmbMode);
+        recorded.clear();
+        w.Form_KeyPress(u'a');
+        // Taken before the controls were disabled: no disabled control ever
+        // had the focus, and a screen reader says no "greyed".
+        QCOMPARE(QApplication::focusWidget(), ui.lblQuestion);
+        for (const Recorded &r : std::as_const(recorded))
+            if (r.type == QAccessible::Focus)
+                QCOMPARE(r.object, ui.lblQuestion);
+        w.Form_KeyPress(u'\x1b');
+        QCOMPARE(QApplication::focusWidget(), ui.cmbMode);
     }
 
     void answerLabelIsAnnouncedOnEachChange()
@@ -165,7 +197,7 @@ private slots:
         w.Form_KeyPress(char16_t(u'0' + right));
         w.Form_KeyPress(char16_t(u'0' + (w.expectedAnswer() + 1) % 10));
 
-        const QList<Recorded> events = nameChangesOf(ui.lblAnswer);
+        const QList<Recorded> events = eventsOf(QAccessible::NameChanged, ui.lblAnswer);
         QCOMPARE(events.size(), 2);
         QCOMPARE(events.at(0).name, QStringLiteral("答え ") + QString::number(right));
         QCOMPARE(events.at(1).name, QStringLiteral("答え ") + ui.lblAnswer->text());
@@ -187,8 +219,14 @@ private slots:
             QLabel *statistic = label(name);
             QVERIFY2(statistic, name);
             QCOMPARE(nameOf(statistic), QString::fromUtf8(caption) + u' ' + statistic->text());
-            QCOMPARE(descriptionOf(statistic), QString::fromUtf8(caption));
+            // The window's name holds it: a screen reader says it as the
+            // window opens.
+            QVERIFY2(nameOf(&window).contains(nameOf(statistic)), name);
         }
+        QVERIFY(nameOf(&window).startsWith(QStringLiteral("結果 スコア ")));
+        // The chart's scale reads as such, not as bare numbers.
+        for (const char *tick : {"Label1", "Label2", "Label3", "Label4", "Label5", "Label8"})
+            QVERIFY2(nameOf(label(tick)).startsWith(QStringLiteral("グラフの目盛り")), tick);
         QCOMPARE(nameOf(label("Pic")), QStringLiteral("1問あたりの所要時間のグラフ"));
         QVERIFY(!descriptionOf(label("Pic")).isEmpty());
         for (const char *button : {"btnEntry", "btnClose"})
@@ -202,6 +240,7 @@ private slots:
         frmEntry window(record, 0, t.platform);
         auto *field = window.findChild<WPTextBox *>("txtName");
         QVERIFY(field);
+        QCOMPARE(nameOf(&window), QStringLiteral("ランキングへのエントリー"));
         QCOMPARE(nameOf(field), QStringLiteral("名前"));
         QCOMPARE(nameOf(field->editor()), QStringLiteral("名前"));
         QVERIFY(descriptionOf(field->editor()).contains(QStringLiteral("15文字")));

@@ -58,7 +58,6 @@ private slots:
         QCOMPARE(ui.lblTitle->font().pointSizeF(), 8.25);
         QCOMPARE(foreColor(ui.lblMessage2), QColor(0x00, 0x00, 0x40));
         QCOMPARE(foreColor(ui.lblHiCaption), QColor(0xE0, 0xE0, 0xE0));
-        QCOMPARE(ui.Shape3->palette().color(QPalette::Window), QColor(0x40, 0x40, 0x40));
 
         QCOMPARE(ui.btnClear->toolTip(), QStringLiteral("ハイスコアをクリア。"));
         QCOMPARE(ui.btnRanking->toolTip(), QStringLiteral("インターネット上のランキングを表示。"));
@@ -75,15 +74,14 @@ private slots:
         tagged.sort();
         QCOMPARE(tagged, QStringList({"btnClear", "btnRanking", "btnWuppet", "cmbMode"}));
 
-        // Front to back: child windows over everything, then Shape3 over the
-        // top strip, the labels over their strips.
+        // Front to back: child windows over everything, the labels over the
+        // strips that the window paints behind them.
         QStringList backToFront;
         for (QObject *child : window.children())
             backToFront << child->objectName();
         QCOMPARE(backToFront,
-                 QStringList({"lblQuestion", "lblAnswer", "Shape1", "lblHiCaption", "Shape2",
-                              "lblTitle", "lblMessage2", "lblHiScore", "Shape3", "PB1", "btnClear",
-                              "cmbMode", "btnRanking", "btnWuppet"}));
+                 QStringList({"lblQuestion", "lblAnswer", "lblHiCaption", "lblTitle", "lblMessage2",
+                              "lblHiScore", "PB1", "btnClear", "cmbMode", "btnRanking", "btnWuppet"}));
 
         // Tab order: mode list, clear, ranking, home page; labels take no focus.
         QCOMPARE(ui.cmbMode->nextInFocusChain(), ui.btnClear);
@@ -131,6 +129,14 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QCOMPARE(QApplication::focusWidget(), ui.cmbMode);
+
+        // The strips: grey behind the mode list, black along the top and
+        // the bottom, the backdrop between them.
+        const QImage shown = w.grab().toImage();
+        QCOMPARE(shown.pixelColor(1, 1), QColor(0x40, 0x40, 0x40));
+        QCOMPARE(shown.pixelColor(132, 2), QColor(Qt::black));
+        QCOMPARE(shown.pixelColor(1, 150), QColor(Qt::black));
+        QVERIFY(shown.pixelColor(1, 60) != QColor(Qt::black));
     }
 
     void modeSwitching()

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# The game with the real screen reader: Orca 43 in a D-Bus session of its
+# own with the AT-SPI bus, speech-dispatcher writing to libao's null driver,
+# every SPEECH OUTPUT in Orca's debug log. Five questions are read through
+# AT-SPI and answered by keyboard, the fourth wrongly: Orca must have spoken
+# each, the one after the wrong answer with its outcome, never a greyed
+# control, and the score as the results window opened.
+set -euo pipefail
+game=$1
+# Debian's Python, which has the AT-SPI bindings whatever else is on PATH.
+python=/usr/bin/python3
+if [ -z "${TOVRIKA_ORCA_SESSION:-}" ]; then
+    command -v orca >/dev/null && command -v dbus-run-session >/dev/null \
+        && "$python" -c 'import pyatspi' 2>/dev/null \
+        || { echo "SKIP: orca, dbus-run-session or python3-pyatspi is not installed"; exit 77; }
+    exec env TOVRIKA_ORCA_SESSION=1 dbus-run-session -- bash "$0" "$@"
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+
+start_xvfb
+fresh_home
+# Orca's own words in English, so that "grayed" can be looked for.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+mkdir -p "$HOME/.config/speech-dispatcher"
+printf 'default_driver=null\n' >"$HOME/.libao"
+cat >"$HOME/.config/speech-dispatcher/speechd.conf" <<'CONF'
+AudioOutputMethod "libao"
+AddModule "espeak-ng" "sd_espeak-ng" "espeak-ng.conf"
+DefaultModule espeak-ng
+CONF
+speechd_pid=$XDG_RUNTIME_DIR/speech-dispatcher/pid/speech-dispatcher.pid
+stop_speech_dispatcher() {
+    # Started by Orca's speech client on its first word; ended by its PID.
+    [ -f "$speechd_pid" ] && kill "$(cat "$speechd_pid")" 2>/dev/null
+    e2e_cleanup
+}
+trap stop_speech_dispatcher EXIT
+
+/usr/libexec/at-spi-bus-launcher --launch-immediately >"$e2e_work/at-spi.log" 2>&1 &
+e2e_pids+=($!)
+
+log=$e2e_work/orca.log
+# Orca gives up starting when the AT-SPI registry answers too slowly (a busy
+# machine): it is started again, twice at most.
+for attempt in 1 2 3; do
+    rm -f "$log"
+    orca --debug-file "$log" >"$e2e_work/orca.out" 2>&1 &
+    orca_pid=$!
+    e2e_pids+=("$orca_pid")
+    for _ in $(seq 150); do
+        grep -q "SPEECH OUTPUT" "$log" 2>/dev/null && break
+        grep -q "something has hung" "$log" 2>/dev/null && break
+        sleep 0.1
+    done
+    grep -q "something has hung" "$log" 2>/dev/null || break
+    kill "$orca_pid" 2>/dev/null; wait "$orca_pid" 2>/dev/null || true
+    [ "$attempt" -lt 3 ] || fail "Orca did not start: $(tail -5 "$log")"
+done
+grep -q "SPEECH OUTPUT" "$log" || fail "Orca said nothing at its start: $(tail -5 "$log")"
+
+spoken() { grep -a "SPEECH OUTPUT: '" "$log" | sed "s/^.*SPEECH OUTPUT: '//; s/'[^']*\$//"; }
+# Waits until Orca has said something matching the extended regular
+# expression $1 since its $2-th line of speech.
+wait_for_speech() {
+    local pattern=$1 since=$2
+    for _ in $(seq 100); do
+        spoken | tail -n +"$((since + 1))" | grep -qE -- "$pattern" && return 0
+        sleep 0.1
+    done
+    fail "Orca did not say /$pattern/; it said: $(spoken | tail -n +"$((since + 1))" | tr '\n' '|')"
+}
+# The expression of a question, "7 ＋ 8", as a regular expression.
+expression_of() { sed 's/^はずれ //; s/ ?$//; s/[?*+.]/\\&/g' <<<"$1"; }
+# The answer: the units digit of the result, of a negative one too.
+answer_to() {
+    local a op b
+    read -r a op b _ <<<"${1#はずれ }"
+    case $op in
+        ＋) echo $(((a + b) % 10)) ;;
+        －) echo $(((a > b ? a - b : b - a) % 10)) ;;
+        ×) echo $(((a * b) % 10)) ;;
+        *) fail "no question: '$1'" ;;
+    esac
+}
+
+start_game "$game"
+main=$(wait_for_windows 1)
+wait_for_speech 'combo box' 0
+keys_to "$main" x                                 # any key starts a game
+before=0
+score=0
+for n in 1 2 3 4 5; do
+    line=$("$python" "$here/orca_question.py") || fail "question $n could not be read"
+    wait_for_speech "$(expression_of "$line")" "$before"
+    if [ "$n" -eq 5 ]; then
+        [[ $line == はずれ* ]] || fail "the question after a wrong answer was not told so: '$line'"
+    fi
+    echo "question $n: $line"
+    before=$(spoken | wc -l)
+    answer=$(answer_to "$line")
+    if [ "$n" -eq 4 ]; then
+        answer=$(((answer + 1) % 10))
+    else
+        score=$((score + 1))
+    fi
+    xdotool key "$answer"
+    # Until the next question is the one shown.
+    for _ in $(seq 50); do
+        [ "$("$python" "$here/orca_question.py")" != "$line" ] && break
+        sleep 0.1
+    done
+done
+
+# Wrong answers until the gauge runs out; the new high score's message box,
+# then the results window.
+for _ in $(seq 10); do
+    [ "$(window_count)" -eq 1 ] || break
+    xdotool key q
+    sleep 0.3
+done
+box=$(wait_for_windows 2)
+before=$(spoken | wc -l)
+keys_to "$box" Return
+wait_for_windows 2 >/dev/null
+wait_for_speech "スコア $score、" "$before"
+
+if spoken | grep -qi 'grayed'; then
+    fail "Orca announced a greyed control: $(spoken | grep -i grayed | head -n 3 | tr '\n' '|')"
+fi
+echo "PASS: Orca spoke five questions, the wrong answer's outcome and the score, and nothing greyed"
