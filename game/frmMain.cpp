@@ -200,15 +200,27 @@ void frmMain::btnRanking_Click()
 {
     // The identifier holds digits and perhaps a "-": appended as it is.
     using namespace RankingProtocol;
-    m_platform.browser.open(QUrl(m_platform.site.makerSite + QLatin1String(RankingPagePath) + u'?'
-                                     + QLatin1String(RankingPageIdKey) + u'=' + strUserID,
-                                 QUrl::StrictMode));
+    openWebPage(QUrl(m_platform.site.makerSite + QLatin1String(RankingPagePath) + u'?'
+                         + QLatin1String(RankingPageIdKey) + u'=' + strUserID,
+                     QUrl::StrictMode));
 }
 
 void frmMain::btnWuppet_Click()
 {
-    m_platform.browser.open(QUrl(m_platform.site.makerSite + QLatin1String(RankingProtocol::HomePagePath),
-                                 QUrl::StrictMode));
+    openWebPage(QUrl(m_platform.site.makerSite + QLatin1String(RankingProtocol::HomePagePath),
+                     QUrl::StrictMode));
+}
+
+void frmMain::openWebPage(const QUrl &url)
+{
+    if (m_platform.browser.open(url))
+        return;
+    // Without a browser (no xdg-open, say) Qt only writes to standard error,
+    // which a player started from the menu never sees.
+    m_platform.messages.inform(this, MessageBoxes::Icon::Error,
+                               joinLines({QStringLiteral("ブラウザを起動できませんでした。"),
+                                          QStringLiteral("次のアドレスをブラウザで開いてください。"),
+                                          url.toString(QUrl::FullyEncoded)}));
 }
 
 void frmMain::StartGame()

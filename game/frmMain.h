@@ -58,6 +58,8 @@ private:
     void btnClear_Click();
     void btnRanking_Click();
     void btnWuppet_Click();
+    // Opens a page in the browser, or says where it is when none starts.
+    void openWebPage(const QUrl &url);
     void EndTimedGame();
     // Centres the framed window once the window manager has framed it.
     void centreFrameWhenKnown();

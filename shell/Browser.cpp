@@ -3,7 +3,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 
-void DesktopBrowser::open(const QUrl &url)
+bool DesktopBrowser::open(const QUrl &url)
 {
-    QDesktopServices::openUrl(url);
+    return QDesktopServices::openUrl(url);
 }

@@ -22,7 +22,7 @@ struct SilentSound final : Sound
 
 struct NoBrowser final : Browser
 {
-    void open(const QUrl &) override {}
+    bool open(const QUrl &) override { return true; }
 };
 
 struct BenchPlatform

@@ -1,6 +1,7 @@
 // Checks the main window as defined and as loaded: every control's initial
 // state, the ready state, the mode list with its high scores, clearing a
-// high score, the two web pages, and the key preview with real key events.
+// high score, the two web pages (and the error box with the address when no
+// browser starts), and the key preview with real key events.
 
 #include "game/frmMain.h"
 #include "shell/WindowDefinition.h"
@@ -219,6 +220,33 @@ private slots:
         QCOMPARE(t.browser.opened[0].toString(QUrl::FullyEncoded),
                  QStringLiteral("http://maker.test/wuppet/wpbrand/tovrika/?id=-123456789"));
         QCOMPARE(t.browser.opened[1].toString(QUrl::FullyEncoded), QStringLiteral("http://maker.test/"));
+        QVERIFY(t.messages.shown.isEmpty());
+    }
+
+    void webPageWithoutBrowser_data()
+    {
+        QTest::addColumn<bool>("ranking");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("crown") << true << QStringLiteral("http://maker.test/wuppet/wpbrand/tovrika/?id=-123456789");
+        QTest::newRow("home page") << false << QStringLiteral("http://maker.test/");
+    }
+
+    void webPageWithoutBrowser()
+    {
+        QFETCH(bool, ranking);
+        QFETCH(QString, address);
+        TestPlatform t;
+        t.browser.starts = false;
+        strUserID = QStringLiteral("-123456789");
+        frmMain w(t.platform);
+        (ranking ? w.controls().btnRanking : w.controls().btnWuppet)->click();
+        QCOMPARE(t.browser.opened.size(), 1);
+        QCOMPARE(t.messages.shown.size(), 1);
+        QCOMPARE(t.messages.shown[0].kind, PresetMessageBoxes::Shown::Inform);
+        QCOMPARE(t.messages.shown[0].icon, MessageBoxes::Icon::Error);
+        QCOMPARE(t.messages.shown[0].text, QStringLiteral("ブラウザを起動できませんでした。\r\n"
+                                                          "次のアドレスをブラウザで開いてください。\r\n")
+                                               + address);
     }
 
     void keyPreviewWithRealKeys()

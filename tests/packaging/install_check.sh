@@ -23,7 +23,13 @@ desktop-file-validate "$desktop" || fail "desktop-file-validate"
 grep -qx 'StartupWMClass=tovrika' "$desktop" || fail "StartupWMClass"
 grep -qx 'Name=Tovrika？' "$desktop" || fail "Name"
 
-appstreamcli validate --no-net "$root/usr/share/metainfo/$app.metainfo.xml" || fail "appstreamcli validate"
+metainfo=$root/usr/share/metainfo/$app.metainfo.xml
+appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate"
+# A software centre files the game by the metainfo, a menu by the entry.
+entry_categories=$(sed -n 's/^Categories=//p' "$desktop")
+metainfo_categories=$(sed -n 's|.*<category>\(.*\)</category>.*|\1;|p' "$metainfo" | tr -d '\n')
+[ "$entry_categories" = "$metainfo_categories" ] \
+    || fail "categories: desktop entry $entry_categories, metainfo $metainfo_categories"
 
 for size in 16 22 24 32 48 64 128 256; do
     png=$root/usr/share/icons/hicolor/${size}x${size}/apps/$app.png
@@ -37,6 +43,12 @@ for page in man6/tovrika.6.gz man1/tovrika-ranking.1.gz; do
     # groff's warnings are faults of the page.
     warnings=$(zcat "$root/usr/share/man/$page" | groff -man -Tutf8 -ww -z 2>&1 || true)
     [ -z "$warnings" ] || fail "$page: $warnings"
+    # No address or path broken by a hyphen, at terminal widths from 52 to 100.
+    for width in $(seq 52 4 100); do
+        broken=$(zcat "$root/usr/share/man/$page" | groff -man -Tutf8 -P-c -rLL=${width}n 2>/dev/null \
+            | LC_ALL=C sed 's/.\x08//g' | LC_ALL=C grep -E '[/:@$][^ ]*‐$' || true)
+        [ -z "$broken" ] || fail "$page hyphenates an address at width $width: $broken"
+    done
 done
 
 # /lib/systemd/system for a build configured with the prefix /usr, under the prefix otherwise.

@@ -2,7 +2,8 @@
 
 // Stand-ins for the outside world: a clock that moves only when told, a
 // random source that plays back chosen draws, a speaker that counts, message
-// boxes that answer by themselves and a browser that only remembers.
+// boxes that answer by themselves and a browser that only remembers (and
+// starts or not, as told).
 
 #include "shell/Browser.h"
 #include "shell/Clock.h"
@@ -81,5 +82,10 @@ class RecordingBrowser final : public Browser
 {
 public:
     QList<QUrl> opened;
-    void open(const QUrl &url) override { opened << url; }
+    bool starts = true;
+    bool open(const QUrl &url) override
+    {
+        opened << url;
+        return starts;
+    }
 };
