@@ -1,0 +1,331 @@
+// Checks the example nginx site file with Debian's nginx in front of two
+// ranking servers on one PostgreSQL database: the file as shipped passes
+// nginx -t; entries from many clients are each counted once and name the
+// client, and both servers show the same page; the limits per player and per
+// address hold across both servers; an entry goes to the other server when
+// one is down; and with one server killed under load nginx carries on with
+// the other and no entry is stored twice.
+#include "server/DatabaseConfig.h"
+#include "server/support/ServerProcess.h"
+#include "server/support/TestDatabase.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <functional>
+#include <sys/prctl.h>
+
+namespace {
+
+const QString Nginx = QStringLiteral("/usr/sbin/nginx");
+// Clients come from 127.0.0.2 onwards, one address after another.
+constexpr int Clients = 39;
+
+QByteArray entry(int id) { return entryTarget(10 + id % 200, "p", QByteArray::number(id)); }
+
+// The entries of players first, first + 1, ... first + count - 1.
+QList<QByteArray> entries(int first, int count)
+{
+    QList<QByteArray> targets;
+    for (int id = first; id < first + count; ++id)
+        targets << entry(id);
+    return targets;
+}
+
+qsizetype countStatus(const QList<ServerProcess::Reply> &replies, int status)
+{
+    return std::count_if(replies.begin(), replies.end(), [status](const auto &r) { return r.status == status; });
+}
+
+int distinct(const QStringList &values) { return int(QSet<QString>(values.begin(), values.end()).size()); }
+
+} // namespace
+
+class tst_RankingNginx : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void entriesFromManyClientsAreCountedOnce();
+    void limitsHoldAcrossServers();
+    void entryGoesToTheOtherServerWhenOneIsDown();
+    void killedServerUnderLoadLeavesTheOtherServing();
+
+private:
+    // nginx's own configuration around a site file, in the temporary folder.
+    QString writeConfig(const QString &sitePath);
+    // Sends every target at once, each from the next client address, or all
+    // from 127.0.0.(2 + client); `polled` sees how many have finished.
+    QList<ServerProcess::Reply> sendAll(const QList<QByteArray> &targets, int client = -1,
+                                        const std::function<void(int)> &polled = {});
+    QStringList logged(const QString &column);
+    int entriesServed();
+    int total();
+
+    TestDatabase m_databases;
+    QString m_url;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ServerProcess> m_servers[2];
+    std::unique_ptr<QProcess> m_nginx;
+    quint16 m_port = 0;
+    int m_nextClient = 0;
+};
+
+void tst_RankingNginx::initTestCase()
+{
+    if (!TestDatabase::isPostgres())
+        QSKIP("several servers on one database are checked on PostgreSQL (TOVRIKA_TEST_DATABASE=postgresql)");
+    if (!QFile::exists(Nginx))
+        QSKIP("nginx is not installed (apt-get install nginx)");
+    // The shipped file is valid nginx as it is, before any address is changed.
+    m_dir = std::make_unique<QTemporaryDir>();
+    QProcess check;
+    check.start(Nginx, {"-t", "-p", m_dir->path() + '/', "-e", m_dir->filePath("error.log"), "-c",
+                        writeConfig(QStringLiteral(TOVRIKA_NGINX_SITE))});
+    QVERIFY(check.waitForFinished(20000));
+    QVERIFY2(check.exitCode() == 0, check.readAllStandardError().constData());
+}
+
+QString tst_RankingNginx::writeConfig(const QString &sitePath)
+{
+    const QString dir = m_dir->path();
+    QString config = QStringLiteral("daemon off;\nmaster_process off;\npid %1/nginx.pid;\nerror_log %1/error.log;\n"
+                                    "events {}\nhttp {\n    include /etc/nginx/mime.types;\n"
+                                    "    access_log %1/access.log;\n")
+                         .arg(dir);
+    for (const char *temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+        config += QStringLiteral("    %1_temp_path %2/%1;\n").arg(QLatin1String(temp), dir);
+    config += QStringLiteral("    include %1;\n}\n").arg(sitePath);
+    QFile file(m_dir->filePath(QStringLiteral("nginx.conf")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0)
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    return file.fileName();
+}
+
+void tst_RankingNginx::init()
+{
+    QString error;
+    m_url = m_databases.freshUrl(&error);
+    QVERIFY2(!m_url.isEmpty(), qPrintable(error));
+    m_dir = std::make_unique<QTemporaryDir>();
+    QFile shipped(QStringLiteral(TOVRIKA_NGINX_SITE));
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    QString site = QString::fromUtf8(shipped.readAll());
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        m_port = probe.serverPort();
+    }
+    QStringList replaced{QStringLiteral("listen 80;"), QStringLiteral("listen 127.0.0.1:%1;").arg(m_port)};
+    for (int i = 0; i < 2; ++i) {
+        m_servers[i] = std::make_unique<ServerProcess>();
+        QVERIFY2(m_servers[i]->start(m_url, {"--trusted-proxy", "127.0.0.1"}, &error), qPrintable(error));
+        replaced << QStringLiteral("server 127.0.0.1:%1 ").arg(8642 + i)
+                 << QStringLiteral("server 127.0.0.1:%1 ").arg(m_servers[i]->port());
+    }
+    // Only the addresses change; each must be there exactly once.
+    for (qsizetype i = 0; i < replaced.size(); i += 2) {
+        QCOMPARE(site.count(replaced[i]), 1);
+        site.replace(replaced[i], replaced[i + 1]);
+    }
+    QFile copy(m_dir->filePath(QStringLiteral("site.conf")));
+    QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(site.toUtf8()) > 0);
+    copy.close();
+    m_nginx = std::make_unique<QProcess>();
+    m_nginx->setProcessChannelMode(QProcess::ForwardedChannels);
+    // nginx ends with this test even when the test itself is killed.
+    m_nginx->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    m_nginx->start(Nginx, {"-p", m_dir->path() + '/', "-e", m_dir->filePath("error.log"), "-c",
+                           writeConfig(copy.fileName())});
+    QVERIFY(m_nginx->waitForStarted(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(m_nginx->state() == QProcess::NotRunning || sendAll({"/"}).first().status == 200, 10000);
+    QCOMPARE(m_nginx->state(), QProcess::Running);
+}
+
+void tst_RankingNginx::cleanup()
+{
+    if (m_nginx) {
+        m_nginx->kill();
+        m_nginx->waitForFinished(10000);
+    }
+    m_nginx.reset();
+    m_servers[0].reset();
+    m_servers[1].reset();
+    m_dir.reset();
+}
+
+QList<ServerProcess::Reply> tst_RankingNginx::sendAll(const QList<QByteArray> &targets, int client,
+                                                       const std::function<void(int)> &polled)
+{
+    QList<QByteArray> responses(targets.size());
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    for (qsizetype i = 0; i < targets.size(); ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        // Another loopback address is another client to nginx.
+        const int from = client < 0 ? m_nextClient++ % Clients : client;
+        socket->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + from)));
+        QTcpSocket *s = socket.get();
+        const QByteArray request =
+            "GET " + targets[i] + " HTTP/1.1\r\nHost: ranking.example.org\r\nConnection: close\r\n\r\n";
+        connect(s, &QTcpSocket::connected, s, [s, request] { s->write(request); });
+        connect(s, &QTcpSocket::readyRead, s, [s, &responses, i] { responses[i] += s->readAll(); });
+        s->connectToHost(QHostAddress::LocalHost, m_port);
+        sockets.push_back(std::move(socket));
+    }
+    QElapsedTimer waited;
+    waited.start();
+    for (int finished = 0; finished < int(sockets.size()) && waited.elapsed() < 30000;) {
+        QTest::qWait(5);
+        finished = int(std::count_if(sockets.begin(), sockets.end(),
+                                     [](const auto &s) { return s->state() == QAbstractSocket::UnconnectedState; }));
+        if (polled)
+            polled(finished);
+    }
+    QList<ServerProcess::Reply> replies;
+    for (qsizetype i = 0; i < targets.size(); ++i)
+        replies << ServerProcess::parse(responses[i] + sockets[size_t(i)]->readAll());
+    return replies;
+}
+
+QStringList tst_RankingNginx::logged(const QString &column)
+{
+    QStringList values;
+    {
+        const DatabaseConfig config = parseDatabaseUrl(m_url).config;
+        QSqlDatabase db = QSqlDatabase::addDatabase(config.driverName(), QStringLiteral("log"));
+        config.applyTo(db);
+        QSqlQuery query(db);
+        if (db.open() && query.exec(QStringLiteral("SELECT %1 FROM entry_log").arg(column))) {
+            while (query.next())
+                values << query.value(0).toString();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("log"));
+    return values;
+}
+
+int tst_RankingNginx::total()
+{
+    const QByteArray board = sendAll({"/api/ranking?md=0&board=all"}).first().body;
+    return QJsonDocument::fromJson(board).object().value("total").toInt(-1);
+}
+
+int tst_RankingNginx::entriesServed()
+{
+    // Each server's access log: what reached it.
+    int served = 0;
+    for (const auto &server : m_servers)
+        served += server->isRunning() ? int(server->standardOutput().count("tovrentry.cgi")) : 0;
+    return served;
+}
+
+void tst_RankingNginx::entriesFromManyClientsAreCountedOnce()
+{
+    constexpr int Entries = 120;
+    QCOMPARE(countStatus(sendAll(entries(1, Entries)), 200), Entries);
+    QCOMPARE(total(), Entries);
+    const QStringList ids = logged("uid");
+    QCOMPARE(ids.size(), Entries);
+    QCOMPARE(distinct(ids), Entries);
+    // The servers count the player's address, which nginx names, not nginx's.
+    const QStringList clients = logged("client");
+    QCOMPARE(distinct(clients), Clients);
+    QVERIFY(!clients.contains("127.0.0.1"));
+    // Both servers took entries, and show the same page.
+    QTRY_COMPARE(entriesServed(), Entries);
+    for (const auto &server : m_servers)
+        QVERIFY(server->standardOutput().count("tovrentry.cgi") > Entries / 4);
+    const QByteArray page = "/wuppet/wpbrand/tovrika/?id=7";
+    const ServerProcess::Reply viaNginx = sendAll({page}).first();
+    QCOMPARE(viaNginx.status, 200);
+    QCOMPARE(m_servers[0]->get(page).body, viaNginx.body);
+    QCOMPARE(m_servers[1]->get(page).body, viaNginx.body);
+}
+
+void tst_RankingNginx::limitsHoldAcrossServers()
+{
+    // One player from eleven addresses at once: ten pass, spread over both servers.
+    const QList<ServerProcess::Reply> replies = sendAll(QList<QByteArray>(11, entry(42)));
+    QCOMPARE(countStatus(replies, 200), 10);
+    const auto busy = std::find_if(replies.begin(), replies.end(), [](const auto &r) { return r.status == 429; });
+    QVERIFY(busy != replies.end());
+    QCOMPARE(busy->body, QByteArray("BUSY"));
+    QVERIFY(busy->head.contains("Content-Type: text/plain"));
+    // The player's ID spelled otherwise, or twice, is refused before it reaches a server.
+    const QByteArray escapedKey = "/cgi-bin/tovrika/tovrentry.cgi?hs=5&n%6D=p@42&md=0&vr=2";
+    const QByteArray twice = entryTarget(5, "p", "42") + "&nm=p@43";
+    for (const QByteArray &other : {entryTarget(5, "p", "%34%32"), escapedKey, twice}) {
+        const ServerProcess::Reply refused = sendAll({other}).first();
+        QCOMPARE(refused.status, 400);
+        QCOMPARE(refused.body, QByteArray("ERROR"));
+    }
+    // Eleven players from one address: the address has ten too.
+    QCOMPARE(countStatus(sendAll(entries(1, 11), 30), 429), 1);
+    // What reached the servers, once their access logs are out: no more.
+    QTest::qWait(400);
+    QTRY_COMPARE(entriesServed(), 20);
+    QCOMPARE(logged("uid").size(), 20);
+}
+
+void tst_RankingNginx::entryGoesToTheOtherServerWhenOneIsDown()
+{
+    m_servers[0]->kill9();
+    // Whichever entry nginx first sends to the dead server is not lost.
+    for (int id = 1; id <= 4; ++id)
+        QCOMPARE(sendAll({entry(id)}).first().body, QByteArray("OK"));
+    QCOMPARE(logged("uid").size(), 4);
+}
+
+void tst_RankingNginx::killedServerUnderLoadLeavesTheOtherServing()
+{
+    constexpr int Entries = 160;
+    int answeredAtKill = 0;
+    // Killed with the first answers, while the rest wait on both servers.
+    const QList<ServerProcess::Reply> replies = sendAll(entries(1, Entries), -1, [&](int finished) {
+        if (finished > 0 && m_servers[0]->isRunning()) {
+            answeredAtKill = finished;
+            m_servers[0]->kill9();
+        }
+    });
+    QVERIFY(!m_servers[0]->isRunning());
+    QSet<QString> answeredOk;
+    int failed = 0;
+    for (qsizetype i = 0; i < replies.size(); ++i) {
+        if (replies[i].body == "OK")
+            answeredOk << QString::number(i + 1);
+        else if (replies[i].status == 502 && replies[i].body == "ERROR")
+            ++failed;
+        else
+            QFAIL(qPrintable("neither OK nor ERROR: " + replies[i].head + '\n' + replies[i].body));
+    }
+    // After the kill nginx sends every entry to the server left.
+    for (int id = Entries + 1; id <= Entries + 10; ++id) {
+        QCOMPARE(sendAll({entry(id)}).first().body, QByteArray("OK"));
+        answeredOk << QString::number(id);
+    }
+    // No entry stored twice, every OK stored, and an entry in flight on the
+    // killed server perhaps stored without an answer.
+    const QStringList ids = logged("uid");
+    qInfo("killed after %d answers: %lld entries OK, %d ERROR, %lld stored", answeredAtKill, answeredOk.size(),
+          failed, ids.size());
+    QCOMPARE(distinct(ids), ids.size());
+    QVERIFY(QSet<QString>(ids.begin(), ids.end()).contains(answeredOk));
+    QVERIFY(ids.size() <= answeredOk.size() + failed);
+    QCOMPARE(total(), ids.size());
+}
+
+QTEST_GUILESS_MAIN(tst_RankingNginx)
+#include "tst_rankingnginx.moc"
