@@ -55,10 +55,11 @@ int runRankingServer(int argc, char *argv[])
         std::fputs(qPrintable(parsed.text), stdout);
         return 0;
     }
-    const ParsedDatabase database =
+    ParsedDatabase database =
         parseDatabaseUrl(parsed.options.database.isEmpty() ? defaultDatabasePath() : parsed.options.database);
     if (!database.ok)
         return usageError(database.error);
+    database.config.deadlineMs = parsed.options.entryDeadlineSeconds * 1000;
 
     if (!installSignalHandlers()) {
         std::perror("tovrika-ranking: cannot install the signal handlers");
@@ -70,9 +71,9 @@ int runRankingServer(int argc, char *argv[])
         std::fprintf(stderr, "tovrika-ranking: %s\n", qPrintable(error));
         return 1;
     }
-    std::fprintf(stderr, "tovrika-ranking: listening on %s:%u, database %s\n",
+    std::fprintf(stderr, "tovrika-ranking: listening on %s:%u, database %s, entry deadline %d s\n",
                  qPrintable(parsed.options.address.toString()), unsigned(server.port()),
-                 qPrintable(database.config.displayName()));
+                 qPrintable(database.config.displayName()), parsed.options.entryDeadlineSeconds);
 
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, &server, [&] {
