@@ -111,7 +111,7 @@ for backend in "${backends[@]}"; do
     pids+=("$entries_pid")
     sleep 1
     what="page, 64 sending"
-    measure -t1 -c4 -d"${seconds}s" "http://127.0.0.1:$port/wuppet/wpbrand/tovrika/?id=500000"
+    measure -t1 -c4 -d"${seconds}s" --timeout 10s "http://127.0.0.1:$port/wuppet/wpbrand/tovrika/?id=500000"
     wait "$entries_pid" || true
     what="entries beside the page"
     printf '%-12s %-22s %10s\n' "$backend" "$what" "$(awk '/^Requests\/sec:/ {print $2}' "$work/entries.out")"

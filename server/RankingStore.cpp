@@ -21,14 +21,19 @@ namespace {
 
 bool isPostgres(const DatabaseConfig &config) { return config.kind == DatabaseConfig::Kind::Postgres; }
 
-// The driver's own handle of an open connection, or nullptr.
+// The driver's own handle of an open connection, or nullptr. Qt names the
+// type as the driver declared it or by the structure behind the typedef.
 template <typename Handle>
-Handle *nativeHandle(const QSqlDatabase &db, const char *typeName)
+Handle *nativeHandle(const QSqlDatabase &db, std::initializer_list<const char *> typeNames)
 {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), typeName) != 0)
+    if (!handle.isValid())
         return nullptr;
-    return *static_cast<Handle *const *>(handle.data());
+    for (const char *typeName : typeNames) {
+        if (qstrcmp(handle.typeName(), typeName) == 0)
+            return *static_cast<Handle *const *>(handle.data());
+    }
+    return nullptr;
 }
 
 // Failures that another server's transaction caused; the batch is tried again.
@@ -143,7 +148,7 @@ bool RankingStore::connect()
                 return fail(QStringLiteral("cannot set the time-outs of %1").arg(m_config.displayName()), set);
         }
     } else {
-        sqlite3 *handle = nativeHandle<sqlite3>(db, "sqlite3*");
+        sqlite3 *handle = nativeHandle<sqlite3>(db, {"sqlite3*"});
         if (m_role == Role::Writer && handle && sqlite3_db_readonly(handle, "main") == 1) {
             m_lastError = QStringLiteral("%1 is read-only: the server must write to it and create %1-wal and "
                                          "%1-shm beside it")
@@ -441,13 +446,13 @@ bool RankingStore::armDeadline(QDeadlineTimer deadline)
         return false;
     const QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
     std::function<void()> cut;
-    if (PGconn *connection = nativeHandle<PGconn>(db, "PGconn*")) {
+    if (PGconn *connection = nativeHandle<PGconn>(db, {"PGconn*", "pg_conn*"})) {
         // Ends a read or write that waits on the socket; the connection is
         // then closed by its own thread. A backend that resumes later finds
         // no client, and a transaction without its COMMIT is rolled back.
         const int socket = PQsocket(connection);
         cut = [socket] { ::shutdown(socket, SHUT_RDWR); };
-    } else if (sqlite3 *handle = nativeHandle<sqlite3>(db, "sqlite3*")) {
+    } else if (sqlite3 *handle = nativeHandle<sqlite3>(db, {"sqlite3*"})) {
         // Waiting for another process's lock ends with the time left.
         const qint64 left = deadline.isForever() ? m_config.deadlineMs : deadline.remainingTime();
         sqlite3_busy_timeout(handle, int(std::clamp<qint64>(left, 1, m_config.deadlineMs)));

@@ -68,6 +68,13 @@ int ServerProcess::terminate()
     return m_process->exitCode();
 }
 
+int ServerProcess::exitCode()
+{
+    if (!m_process || (m_process->state() != QProcess::NotRunning && !m_process->waitForFinished(5000)))
+        return -1;
+    return m_process->exitStatus() == QProcess::NormalExit ? m_process->exitCode() : -1;
+}
+
 QByteArray ServerProcess::standardOutput()
 {
     if (m_process)

@@ -21,6 +21,9 @@ public:
     void kill9();
     // SIGTERM; the exit code, or -1 when it did not end by itself.
     int terminate();
+    // The exit code once it has ended by itself; -1 after a signal or when
+    // it still runs after a few seconds.
+    int exitCode();
     QByteArray standardOutput();
     QByteArray standardError();
 
