@@ -66,16 +66,27 @@ RankingStore::~RankingStore() { close(); }
 
 void RankingStore::close()
 {
-    m_statements.reset();
+    // The watchdog must never cut a connection that is gone: the socket
+    // number may be another connection's by then.
+    const Watchdog::Cut cut = m_watchdog->disarm();
+    if (cut != Watchdog::Cut::None)
+        m_cutBeforeClose = cut;
     m_cache.clear();
     m_dataVersion = -1;
-    if (QSqlDatabase::contains(m_connectionName)) {
-        {
-            QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-            db.close();
-        }
+    // The connection goes before its statements, and no handle of it is
+    // left here: the driver closes it, and the statements then find no
+    // driver to free themselves on, which on a dropped connection would
+    // only warn once for each.
+    if (QSqlDatabase::contains(m_connectionName))
         QSqlDatabase::removeDatabase(m_connectionName);
-    }
+    m_statements.reset();
+}
+
+void RankingStore::rollback(QSqlDatabase &db)
+{
+    // A connection already lost has nothing to roll back, and Qt would warn.
+    if (db.isOpen())
+        db.rollback();
 }
 
 bool RankingStore::fail(const QString &what, const QSqlQuery &query)
@@ -142,10 +153,14 @@ bool RankingStore::connect()
     if (isPostgres(m_config)) {
         // The server cancels what runs or waits for a lock past the deadline
         // itself; the watchdog is for a server that cannot.
+        // Notices, such as of the schema that is there already, would go to
+        // standard error at each connection.
+        const QString deadline = QString::number(m_config.deadlineMs);
         QSqlQuery set(db);
-        for (const char *setting : {"statement_timeout", "lock_timeout"}) {
-            if (!set.exec(QStringLiteral("SET %1 = %2").arg(QLatin1String(setting)).arg(m_config.deadlineMs)))
-                return fail(QStringLiteral("cannot set the time-outs of %1").arg(m_config.displayName()), set);
+        for (const auto &[name, value] : {std::pair{"statement_timeout", deadline}, {"lock_timeout", deadline},
+                                          {"client_min_messages", QStringLiteral("warning")}}) {
+            if (!set.exec(QStringLiteral("SET %1 = %2").arg(QLatin1String(name), value)))
+                return fail(QStringLiteral("cannot set up the session on %1").arg(m_config.displayName()), set);
         }
     } else {
         sqlite3 *handle = nativeHandle<sqlite3>(db, {"sqlite3*"});
@@ -387,7 +402,7 @@ bool RankingStore::runTransaction(const QList<PendingEntry> &entries, QList<Entr
     for (const PendingEntry &pending : entries) {
         EntryAnswer answer = EntryAnswer::CannotRankIn;
         if (!storeEntry(pending, &answer)) {
-            db.rollback();
+            rollback(db);
             return false;
         }
         answers->append(answer);
@@ -395,12 +410,12 @@ bool RankingStore::runTransaction(const QList<PendingEntry> &entries, QList<Entr
     // Past the deadline the players are told of an error, so nothing may be committed.
     if (!m_watchdog->beginCommit(m_config.deadlineMs)) {
         m_lastError = QStringLiteral("the entries could not be stored within %1 ms").arg(m_config.deadlineMs);
-        db.rollback();
+        rollback(db);
         return false;
     }
     if (!db.commit()) {
         m_lastError = QStringLiteral("cannot commit: ") + db.lastError().text();
-        db.rollback();
+        rollback(db);
         return false;
     }
     return true;
@@ -419,8 +434,8 @@ std::optional<QList<EntryAnswer>> RankingStore::submit(const QList<PendingEntry>
         armDeadline(deadline);
         QList<EntryAnswer> answers;
         const bool committed = runTransaction(entries, &answers);
-        if (disarmDeadline())
-            return std::nullopt;
+        // A COMMIT that was answered stands, even if the cut came just after.
+        const bool cut = disarmDeadline();
         if (committed) {
             m_cache.clear();
             // Committed into a file that the next start would not open: as good as lost.
@@ -431,6 +446,8 @@ std::optional<QList<EntryAnswer>> RankingStore::submit(const QList<PendingEntry>
                 return std::nullopt;
             return answers;
         }
+        if (cut)
+            return std::nullopt;
         if (!isRetryable(m_lastSqlState) || deadline.hasExpired()) {
             // The connection may be gone; open it again on the next call.
             close();
@@ -460,16 +477,24 @@ bool RankingStore::armDeadline(QDeadlineTimer deadline)
     } else {
         return false;
     }
+    m_cutBeforeClose = Watchdog::Cut::None;
     m_watchdog->arm(deadline, std::move(cut));
     return true;
 }
 
 bool RankingStore::disarmDeadline()
 {
-    if (!m_watchdog->disarm())
+    Watchdog::Cut cut = m_watchdog->disarm();
+    if (cut == Watchdog::Cut::None)
+        cut = m_cutBeforeClose;
+    m_cutBeforeClose = Watchdog::Cut::None;
+    if (cut == Watchdog::Cut::None)
         return false;
-    m_lastError = QStringLiteral("no answer within %1 ms; the connection was dropped (%2)")
+    m_lastError = QStringLiteral("no answer within %1 ms, the connection was dropped%2 (%3)")
                       .arg(m_config.deadlineMs)
+                      .arg(cut == Watchdog::Cut::DuringCommit
+                               ? QStringLiteral(" while COMMIT was on its way: those entries may have been stored")
+                               : QString())
                       .arg(m_lastError);
     close();
     return true;

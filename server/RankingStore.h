@@ -3,6 +3,7 @@
 #include "result/RankingProtocol.h"
 #include "server/Boards.h"
 #include "server/DatabaseConfig.h"
+#include "server/Watchdog.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
@@ -22,8 +23,6 @@ struct PendingEntry
 };
 
 enum class EntryAnswer { Ok, CannotRankIn };
-
-class Watchdog;
 
 // The boards in the database. Used from one thread, which owns its
 // connection. Every statement is prepared once per connection. A failing
@@ -82,6 +81,7 @@ private:
     bool connect();
     bool prepareSession();
     bool runTransaction(const QList<PendingEntry> &entries, QList<EntryAnswer> *answers);
+    static void rollback(class QSqlDatabase &db);
     enum class Files { Intact, LogRescued, Lost };
     Files checkFiles();
     void rememberFiles();
@@ -114,4 +114,6 @@ private:
     FileId m_logFile;
     QString m_filesLost;
     std::unique_ptr<Watchdog> m_watchdog;
+    // A cut seen by close() before disarmDeadline() asked.
+    Watchdog::Cut m_cutBeforeClose = Watchdog::Cut::None;
 };

@@ -96,7 +96,7 @@ void StoreWorker::report(Path path, bool ok, const QString &error)
     const bool failing = m_writeFailed || m_readFailed;
     // Once per outage, not once per entry or page.
     if (failing && !wasFailing)
-        std::fprintf(stderr, "tovrika-ranking: database failed: %s\n", qPrintable(error));
+        std::fprintf(stderr, "tovrika-ranking: database failed: %s\n", qPrintable(error.simplified()));
     else if (!failing && wasFailing)
         std::fprintf(stderr, "tovrika-ranking: database is back\n");
 }

@@ -22,6 +22,7 @@ void Watchdog::arm(QDeadlineTimer deadline, std::function<void()> cut)
         m_cut = std::move(cut);
         m_armed = true;
         m_cutDone = false;
+        m_committing = false;
     }
     m_wake.notify_all();
 }
@@ -33,16 +34,20 @@ bool Watchdog::beginCommit(qint64 graceMs)
         return false;
     if (m_armed && !m_deadline.isForever())
         m_deadline = QDeadlineTimer(m_deadline.remainingTime() + graceMs);
+    m_committing = true;
     m_wake.notify_all();
     return true;
 }
 
-bool Watchdog::disarm()
+Watchdog::Cut Watchdog::disarm()
 {
     const std::lock_guard lock(m_mutex);
     m_armed = false;
     m_cut = nullptr;
-    return m_cutDone;
+    const Cut cut = !m_cutDone ? Cut::None : m_committing ? Cut::DuringCommit : Cut::BeforeCommit;
+    m_cutDone = false;
+    m_committing = false;
+    return cut;
 }
 
 void Watchdog::run()

@@ -28,8 +28,9 @@ public:
     // call was cut (then nothing may be committed); otherwise the cut now
     // comes graceMs after the deadline.
     bool beginCommit(qint64 graceMs);
-    // Ends the watch; true when the cut was made.
-    bool disarm();
+    enum class Cut { None, BeforeCommit, DuringCommit };
+    // Ends the watch; whether, and when, the cut was made since arm().
+    Cut disarm();
 
 private:
     void run();
@@ -40,6 +41,7 @@ private:
     std::function<void()> m_cut;
     bool m_armed = false;
     bool m_cutDone = false;
+    bool m_committing = false;
     bool m_quit = false;
     std::thread m_thread;
 };

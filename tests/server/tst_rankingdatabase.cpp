@@ -200,6 +200,8 @@ void tst_RankingDatabase::hungDatabaseFailsEntriesWithinTheDeadline()
     QTRY_VERIFY(m_server->standardError().contains("database is back"));
     QCOMPARE(m_server->standardError().count("database failed:"), 1);
     QCOMPARE(m_server->standardError().count("database is back"), 1);
+    // Those two and the start's: no warning floods.
+    QVERIFY2(m_server->standardError().count('\n') == 3, m_server->standardError().constData());
 }
 
 void tst_RankingDatabase::deletedFilesAreNeverAnsweredOk_data()
