@@ -3,6 +3,8 @@
 #include "result/RankingProtocol.h"
 
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTcpSocket>
 
@@ -87,6 +89,12 @@ QByteArray ServerProcess::standardError()
     if (m_process)
         m_error += m_process->readAllStandardError();
     return m_error;
+}
+
+int ServerProcess::total(int mode)
+{
+    const Reply reply = get("/api/ranking?md=" + QByteArray::number(mode) + "&board=all");
+    return QJsonDocument::fromJson(reply.body).object().value("total").toInt(-1);
 }
 
 ServerProcess::Reply ServerProcess::parse(const QByteArray &response)

@@ -41,6 +41,9 @@ public:
     Reply exchange(const QByteArray &raw, int timeoutMs = 5000,
                    const QHostAddress &from = QHostAddress());
 
+    // The entries on the all-time board of a mode, from the JSON boards; -1 without an answer.
+    int total(int mode = 0);
+
     static Reply parse(const QByteArray &response);
     static QString executable();
 
