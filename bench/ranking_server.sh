@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The ranking server under load, on SQLite and on PostgreSQL (a temporary
 # server started here): durable entries per second with 64 concurrent
-# clients, with commits grouped and with one commit per entry, and the
-# ranking page over a million stored entries. Prints figures; passes or
-# fails nothing.
+# clients, with commits grouped and with one commit per entry, the ranking
+# page over a million stored entries, and the page again while 64 clients
+# send entries. Prints figures; passes or fails nothing.
 #
 #   bench/ranking_server.sh BUILD_DIR [SECONDS]
 set -euo pipefail
@@ -83,7 +83,7 @@ new_database() {
     fi
 }
 
-echo "CPU: $(nproc) cores; $seconds s per run; 64 connections for entries, 8 and 16 for the page"
+echo "CPU: $(nproc) cores; $seconds s per run; 64 connections for entries, 8 and 16 for the page, 4 for the page beside 64 sending entries"
 printf '%-12s %-22s %10s %10s %10s  %s\n' backend measurement "req/s" p50 p99 errors
 backends=(sqlite)
 start_postgres && backends+=(postgresql) || echo "(no PostgreSQL: its rows are left out)"
@@ -105,5 +105,15 @@ for backend in "${backends[@]}"; do
         what="page, 1M, $clients clients"
         measure -t2 -c$clients -d"${seconds}s" "http://127.0.0.1:$port/wuppet/wpbrand/tovrika/?id=500000"
     done
+    # The page while entries are committed: it must not wait behind them.
+    wrk -t2 -c64 -d"$((seconds + 2))s" -s "$here/server/entries.lua" "http://127.0.0.1:$port" >"$work/entries.out" 2>&1 &
+    entries_pid=$!
+    pids+=("$entries_pid")
+    sleep 1
+    what="page, 64 sending"
+    measure -t1 -c4 -d"${seconds}s" --timeout 10s "http://127.0.0.1:$port/wuppet/wpbrand/tovrika/?id=500000"
+    wait "$entries_pid" || true
+    what="entries beside the page"
+    printf '%-12s %-22s %10s\n' "$backend" "$what" "$(awk '/^Requests\/sec:/ {print $2}' "$work/entries.out")"
     stop_server
 done

@@ -15,6 +15,10 @@ struct DatabaseConfig
     QString user;
     QString password;
     QString name;
+    // How long an entry may take from its arrival to its commit, and a read
+    // of the boards at most; past it the call is cut off and answered with
+    // an error.
+    int deadlineMs = 5000;
 
     QString driverName() const;
     // Points a connection made with driverName() at this database.

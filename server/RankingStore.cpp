@@ -1,15 +1,40 @@
 #include "server/RankingStore.h"
 
+#include "server/SqliteShm.h"
+#include "server/Watchdog.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
+#include <libpq-fe.h>
+#include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
 namespace {
 
 bool isPostgres(const DatabaseConfig &config) { return config.kind == DatabaseConfig::Kind::Postgres; }
+
+// The driver's own handle of an open connection, or nullptr. Qt names the
+// type as the driver declared it or by the structure behind the typedef.
+template <typename Handle>
+Handle *nativeHandle(const QSqlDatabase &db, std::initializer_list<const char *> typeNames)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid())
+        return nullptr;
+    for (const char *typeName : typeNames) {
+        if (qstrcmp(handle.typeName(), typeName) == 0)
+            return *static_cast<Handle *const *>(handle.data());
+    }
+    return nullptr;
+}
 
 // Failures that another server's transaction caused; the batch is tried again.
 bool isRetryable(const QString &sqlState)
@@ -31,9 +56,9 @@ struct RankingStore::Statements
     QSqlQuery countHigher, countEqualBefore, countTotal, topRows, visitorRow, dataVersion;
 };
 
-RankingStore::RankingStore(DatabaseConfig config, int top, QTimeZone zone, QString connectionName)
-    : m_config(std::move(config)), m_top(top), m_zone(std::move(zone)),
-      m_connectionName(std::move(connectionName))
+RankingStore::RankingStore(DatabaseConfig config, int top, QTimeZone zone, QString connectionName, Role role)
+    : m_config(std::move(config)), m_top(top), m_role(role), m_zone(std::move(zone)),
+      m_connectionName(std::move(connectionName)), m_watchdog(std::make_unique<Watchdog>())
 {
 }
 
@@ -41,16 +66,27 @@ RankingStore::~RankingStore() { close(); }
 
 void RankingStore::close()
 {
-    m_statements.reset();
+    // The watchdog must never cut a connection that is gone: the socket
+    // number may be another connection's by then.
+    const Watchdog::Cut cut = m_watchdog->disarm();
+    if (cut != Watchdog::Cut::None)
+        m_cutBeforeClose = cut;
     m_cache.clear();
     m_dataVersion = -1;
-    if (QSqlDatabase::contains(m_connectionName)) {
-        {
-            QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-            db.close();
-        }
+    // The connection goes before its statements, and no handle of it is
+    // left here: the driver closes it, and the statements then find no
+    // driver to free themselves on, which on a dropped connection would
+    // only warn once for each.
+    if (QSqlDatabase::contains(m_connectionName))
         QSqlDatabase::removeDatabase(m_connectionName);
-    }
+    m_statements.reset();
+}
+
+void RankingStore::rollback(QSqlDatabase &db)
+{
+    // A connection already lost has nothing to roll back, and Qt would warn.
+    if (db.isOpen())
+        db.rollback();
 }
 
 bool RankingStore::fail(const QString &what, const QSqlQuery &query)
@@ -74,7 +110,24 @@ bool RankingStore::ensureOpen()
 {
     if (m_statements)
         return true;
+    if (!m_filesLost.isEmpty()) {
+        m_lastError = m_filesLost;
+        return false;
+    }
     close();
+    // Closed only here, once connect()'s handles of the connection are gone.
+    if (connect())
+        return true;
+    close();
+    return false;
+}
+
+bool RankingStore::connect()
+{
+    if (!isPostgres(m_config) && !installAllocatingShmLayer()) {
+        m_lastError = QStringLiteral("SQLite refused the layer that allocates its shared-memory file");
+        return false;
+    }
     QSqlDatabase db = QSqlDatabase::addDatabase(m_config.driverName(), m_connectionName);
     if (!db.isValid()) {
         m_lastError = QStringLiteral("the Qt SQL driver %1 is not installed").arg(m_config.driverName());
@@ -82,22 +135,41 @@ bool RankingStore::ensureOpen()
     }
     m_config.applyTo(db);
     if (isPostgres(m_config)) {
-        db.setConnectOptions(QStringLiteral("connect_timeout=3"));
+        // The name tells an operator's pg_stat_activity which connection is which.
+        db.setConnectOptions(QStringLiteral("connect_timeout=3;application_name=tovrika-ranking-%1")
+                                 .arg(m_role == Role::Writer ? QLatin1String("entries") : QLatin1String("pages")));
     } else {
         const QFileInfo file(m_config.sqlitePath);
         if (!QDir().mkpath(file.absolutePath())) {
             m_lastError = QStringLiteral("cannot create the folder %1").arg(file.absolutePath());
-            QSqlDatabase::removeDatabase(m_connectionName);
             return false;
         }
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_config.deadlineMs));
     }
     if (!db.open()) {
         m_lastError = QStringLiteral("cannot open %1: %2").arg(m_config.displayName(), db.lastError().text());
-        close();
         return false;
     }
-    if (!isPostgres(m_config)) {
+    if (isPostgres(m_config)) {
+        // The server cancels what runs or waits for a lock past the deadline
+        // itself; the watchdog is for a server that cannot.
+        // Notices, such as of the schema that is there already, would go to
+        // standard error at each connection.
+        const QString deadline = QString::number(m_config.deadlineMs);
+        QSqlQuery set(db);
+        for (const auto &[name, value] : {std::pair{"statement_timeout", deadline}, {"lock_timeout", deadline},
+                                          {"client_min_messages", QStringLiteral("warning")}}) {
+            if (!set.exec(QStringLiteral("SET %1 = %2").arg(QLatin1String(name), value)))
+                return fail(QStringLiteral("cannot set up the session on %1").arg(m_config.displayName()), set);
+        }
+    } else {
+        sqlite3 *handle = nativeHandle<sqlite3>(db, {"sqlite3*"});
+        if (m_role == Role::Writer && handle && sqlite3_db_readonly(handle, "main") == 1) {
+            m_lastError = QStringLiteral("%1 is read-only: the server must write to it and create %1-wal and "
+                                         "%1-shm beside it")
+                              .arg(m_config.sqlitePath);
+            return false;
+        }
         // Durable commits: a committed entry survives a crash and a power cut.
         QSqlQuery pragma(db);
         if (!pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !pragma.next()
@@ -105,14 +177,12 @@ bool RankingStore::ensureOpen()
             || !pragma.exec(QStringLiteral("PRAGMA synchronous=FULL"))) {
             m_lastError = QStringLiteral("cannot make %1 durable (write-ahead log): %2")
                               .arg(m_config.displayName(), pragma.lastError().text());
-            close();
             return false;
         }
     }
-    if (!migrate()) {
-        close();
+    if (m_role == Role::Writer && !migrate())
         return false;
-    }
+    rememberFiles();
 
     auto statements = std::make_unique<Statements>(db);
     const QString lock = isPostgres(m_config) ? QStringLiteral(" FOR UPDATE") : QString();
@@ -156,10 +226,7 @@ bool RankingStore::ensureOpen()
     };
     for (const auto &statement : prepared) {
         if (!statement.query->prepare(statement.sql)) {
-            fail(QStringLiteral("cannot prepare a statement"), *statement.query);
-            statements.reset();
-            close();
-            return false;
+            return fail(QStringLiteral("cannot prepare a statement"), *statement.query);
         }
     }
     m_statements = std::move(statements);
@@ -322,33 +389,66 @@ bool RankingStore::storeEntry(const PendingEntry &pending, EntryAnswer *answer)
     return true;
 }
 
-std::optional<QList<EntryAnswer>> RankingStore::submit(const QList<PendingEntry> &entries)
+bool RankingStore::runTransaction(const QList<PendingEntry> &entries, QList<EntryAnswer> *answers)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    m_lastSqlState.clear();
+    if (!db.transaction()) {
+        m_lastError = QStringLiteral("cannot begin a transaction: ") + db.lastError().text();
+        return false;
+    }
+    answers->clear();
+    answers->reserve(entries.size());
+    for (const PendingEntry &pending : entries) {
+        EntryAnswer answer = EntryAnswer::CannotRankIn;
+        if (!storeEntry(pending, &answer)) {
+            rollback(db);
+            return false;
+        }
+        answers->append(answer);
+    }
+    // Past the deadline the players are told of an error, so nothing may be committed.
+    if (!m_watchdog->beginCommit(m_config.deadlineMs)) {
+        m_lastError = QStringLiteral("the entries could not be stored within %1 ms").arg(m_config.deadlineMs);
+        rollback(db);
+        return false;
+    }
+    if (!db.commit()) {
+        m_lastError = QStringLiteral("cannot commit: ") + db.lastError().text();
+        rollback(db);
+        return false;
+    }
+    return true;
+}
+
+std::optional<QList<EntryAnswer>> RankingStore::submit(const QList<PendingEntry> &entries, QDeadlineTimer deadline)
 {
     constexpr int Attempts = 5;
     for (int attempt = 0; attempt < Attempts; ++attempt) {
         if (!ensureOpen())
             return std::nullopt;
-        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-        m_lastSqlState.clear();
-        bool ok = db.transaction();
-        if (!ok)
-            m_lastError = QStringLiteral("cannot begin a transaction: ") + db.lastError().text();
-        QList<EntryAnswer> answers;
-        answers.reserve(entries.size());
-        for (const PendingEntry &pending : entries) {
-            EntryAnswer answer = EntryAnswer::CannotRankIn;
-            if (!ok || !(ok = storeEntry(pending, &answer)))
-                break;
-            answers.append(answer);
+        if (checkFiles() != Files::Intact) {
+            close();
+            return std::nullopt;
         }
-        if (ok && db.commit()) {
+        armDeadline(deadline);
+        QList<EntryAnswer> answers;
+        const bool committed = runTransaction(entries, &answers);
+        // A COMMIT that was answered stands, even if the cut came just after.
+        const bool cut = disarmDeadline();
+        if (committed) {
             m_cache.clear();
+            // Committed into a file that the next start would not open: as good as lost.
+            const Files files = checkFiles();
+            if (files != Files::Intact)
+                close();
+            if (files == Files::Lost)
+                return std::nullopt;
             return answers;
         }
-        if (ok)
-            m_lastError = QStringLiteral("cannot commit: ") + db.lastError().text();
-        db.rollback();
-        if (!isRetryable(m_lastSqlState)) {
+        if (cut)
+            return std::nullopt;
+        if (!isRetryable(m_lastSqlState) || deadline.hasExpired()) {
             // The connection may be gone; open it again on the next call.
             close();
             return std::nullopt;
@@ -357,17 +457,118 @@ std::optional<QList<EntryAnswer>> RankingStore::submit(const QList<PendingEntry>
     return std::nullopt;
 }
 
+bool RankingStore::armDeadline(QDeadlineTimer deadline)
+{
+    if (!m_statements)
+        return false;
+    const QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    std::function<void()> cut;
+    if (PGconn *connection = nativeHandle<PGconn>(db, {"PGconn*", "pg_conn*"})) {
+        // Ends a read or write that waits on the socket; the connection is
+        // then closed by its own thread. A backend that resumes later finds
+        // no client, and a transaction without its COMMIT is rolled back.
+        const int socket = PQsocket(connection);
+        cut = [socket] { ::shutdown(socket, SHUT_RDWR); };
+    } else if (sqlite3 *handle = nativeHandle<sqlite3>(db, {"sqlite3*"})) {
+        // Waiting for another process's lock ends with the time left.
+        const qint64 left = deadline.isForever() ? m_config.deadlineMs : deadline.remainingTime();
+        sqlite3_busy_timeout(handle, int(std::clamp<qint64>(left, 1, m_config.deadlineMs)));
+        cut = [handle] { sqlite3_interrupt(handle); };
+    } else {
+        return false;
+    }
+    m_cutBeforeClose = Watchdog::Cut::None;
+    m_watchdog->arm(deadline, std::move(cut));
+    return true;
+}
+
+bool RankingStore::disarmDeadline()
+{
+    Watchdog::Cut cut = m_watchdog->disarm();
+    if (cut == Watchdog::Cut::None)
+        cut = m_cutBeforeClose;
+    m_cutBeforeClose = Watchdog::Cut::None;
+    if (cut == Watchdog::Cut::None)
+        return false;
+    m_lastError = QStringLiteral("no answer within %1 ms, the connection was dropped%2 (%3)")
+                      .arg(m_config.deadlineMs)
+                      .arg(cut == Watchdog::Cut::DuringCommit
+                               ? QStringLiteral(" while COMMIT was on its way: those entries may have been stored")
+                               : QString())
+                      .arg(m_lastError);
+    close();
+    return true;
+}
+
+RankingStore::FileId RankingStore::fileId(const QString &path)
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return {quint64(info.st_dev), quint64(info.st_ino)};
+}
+
+void RankingStore::rememberFiles()
+{
+    if (isPostgres(m_config))
+        return;
+    m_databaseFile = fileId(m_config.sqlitePath);
+    m_logFile = fileId(m_config.sqlitePath + QStringLiteral("-wal"));
+}
+
+RankingStore::Files RankingStore::checkFiles()
+{
+    if (isPostgres(m_config) || m_databaseFile.inode == 0)
+        return Files::Intact;
+    const QString &path = m_config.sqlitePath;
+    const bool databaseKept = fileId(path) == m_databaseFile;
+    if (databaseKept && (m_logFile.inode == 0 || fileId(path + QStringLiteral("-wal")) == m_logFile))
+        return Files::Intact;
+    Files outcome = Files::Lost;
+    if (!databaseKept) {
+        m_filesLost = QStringLiteral("%1 was deleted or replaced under the running server; entries are refused "
+                                     "until it is restored and the server restarted")
+                          .arg(path);
+    } else {
+        // Only the log is gone: what it holds goes into the database file,
+        // which is still the one at its path, and the next start finds it.
+        QSqlQuery checkpoint(QSqlDatabase::database(m_connectionName, false));
+        if (checkpoint.exec(QStringLiteral("PRAGMA wal_checkpoint(FULL)")) && checkpoint.next()
+            && checkpoint.value(0).toInt() == 0 && checkpoint.value(1) == checkpoint.value(2)) {
+            outcome = Files::LogRescued;
+            m_filesLost = QStringLiteral("%1-wal was deleted under the running server; what it held was saved "
+                                         "into %1, and entries are refused until the server is restarted")
+                              .arg(path);
+        } else {
+            m_filesLost = QStringLiteral("%1-wal was deleted under the running server and its last entries could "
+                                         "not be saved into %1 (%2); entries are refused until the server is "
+                                         "restarted")
+                              .arg(path, checkpoint.lastError().text());
+        }
+    }
+    m_lastError = m_filesLost;
+    return outcome;
+}
+
 bool RankingStore::ping()
 {
     if (!ensureOpen())
         return false;
-    QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
-    if (query.exec(QStringLiteral("SELECT 1")) && query.next())
-        return true;
-    fail(QStringLiteral("the database does not answer"), query);
-    query = QSqlQuery();
-    close();
-    return false;
+    if (checkFiles() != Files::Intact) {
+        close();
+        return false;
+    }
+    bool answered = false;
+    {
+        // Gone before the connection may be closed.
+        QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
+        answered = query.exec(QStringLiteral("SELECT 1")) && query.next();
+        if (!answered)
+            fail(QStringLiteral("the database does not answer"), query);
+    }
+    if (!answered)
+        close();
+    return answered;
 }
 
 std::optional<BoardView> RankingStore::board(int mode, Board board, const QString &visitorId, qint64 nowMs)
@@ -384,6 +585,10 @@ std::optional<BoardView> RankingStore::board(int mode, Board board, const QStrin
     };
 
     if (!isPostgres(m_config)) {
+        if (checkFiles() != Files::Intact) {
+            close();
+            return std::nullopt;
+        }
         if (!s.dataVersion.exec() || !s.dataVersion.next())
             return broken(QStringLiteral("cannot read the data version"), s.dataVersion);
         const qint64 version = s.dataVersion.value(0).toLongLong();

@@ -3,7 +3,9 @@
 #include "protocol/RankingProtocol.h"
 #include "server/Boards.h"
 #include "server/DatabaseConfig.h"
+#include "server/Watchdog.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -25,11 +27,18 @@ enum class EntryAnswer { Ok, CannotRankIn };
 // The boards in the database. Used from one thread, which owns its
 // connection. Every statement is prepared once per connection. A failing
 // database closes the connection; the next call opens it again, so the
-// server serves again once the database is back.
+// server serves again once the database is back. An SQLite file deleted or
+// replaced under the store is not opened again: the boards it held would be
+// lost without a word.
 class RankingStore
 {
 public:
-    RankingStore(DatabaseConfig config, int top, QTimeZone zone, QString connectionName);
+    // A reader neither creates nor migrates the schema: it serves the boards
+    // on a connection of its own beside the writer's.
+    enum class Role { Writer, Reader };
+
+    RankingStore(DatabaseConfig config, int top, QTimeZone zone, QString connectionName,
+                 Role role = Role::Writer);
     ~RankingStore();
     RankingStore(const RankingStore &) = delete;
     RankingStore &operator=(const RankingStore &) = delete;
@@ -38,11 +47,21 @@ public:
     bool open(QString *error);
     void close();
     QString lastError() const { return m_lastError; }
+    bool isOpen() const { return m_statements != nullptr; }
 
     // Stores all entries in one transaction (one durable commit for all of
-    // them) and answers each; nothing when the database failed, and then
-    // nothing of them is stored.
-    std::optional<QList<EntryAnswer>> submit(const QList<PendingEntry> &entries);
+    // them) and answers each; nothing when the database failed or COMMIT
+    // could not be sent before the deadline, and then nothing of them is
+    // stored.
+    std::optional<QList<EntryAnswer>> submit(const QList<PendingEntry> &entries,
+                                             QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
+
+    // Until disarm(), a call that runs past the deadline is cut off: the
+    // PostgreSQL connection is dropped, SQLite's statement interrupted, and
+    // the call fails. false when the database is not open.
+    bool armDeadline(QDeadlineTimer deadline);
+    // True when the call was cut; the connection is closed then.
+    bool disarmDeadline();
 
     // Whether the database answers now, for the health check.
     bool ping();
@@ -54,13 +73,28 @@ public:
 
 private:
     struct Statements;
+    struct FileId
+    {
+        quint64 device = 0;
+        quint64 inode = 0;
+        bool operator==(const FileId &) const = default;
+    };
+    static FileId fileId(const QString &path);
     bool ensureOpen();
+    bool connect();
+    bool prepareSession();
+    bool runTransaction(const QList<PendingEntry> &entries, QList<EntryAnswer> *answers);
+    static void rollback(class QSqlDatabase &db);
+    enum class Files { Intact, LogRescued, Lost };
+    Files checkFiles();
+    void rememberFiles();
     bool migrate();
     bool storeEntry(const PendingEntry &pending, EntryAnswer *answer);
     bool fail(const QString &what, const class QSqlQuery &query);
 
     DatabaseConfig m_config;
     int m_top;
+    Role m_role;
     QTimeZone m_zone;
     QString m_connectionName;
     QString m_lastError;
@@ -77,4 +111,12 @@ private:
     };
     QHash<QString, CachedBoard> m_cache;
     qint64 m_dataVersion = -1;
+    // The SQLite file and its write-ahead log as opened; a zero inode is not
+    // checked.
+    FileId m_databaseFile;
+    FileId m_logFile;
+    QString m_filesLost;
+    std::unique_ptr<Watchdog> m_watchdog;
+    // A cut seen by close() before disarmDeadline() asked.
+    Watchdog::Cut m_cutBeforeClose = Watchdog::Cut::None;
 };

@@ -57,10 +57,11 @@ int runRankingServer(int argc, char *argv[])
         std::fputs(qPrintable(parsed.text), stdout);
         return 0;
     }
-    const ParsedDatabase database =
+    ParsedDatabase database =
         parseDatabaseUrl(parsed.options.database.isEmpty() ? defaultDatabasePath() : parsed.options.database);
     if (!database.ok)
         return usageError(database.error);
+    database.config.deadlineMs = parsed.options.entryDeadlineSeconds * 1000;
 
     if (!installSignalHandlers()) {
         std::perror("tovrika-ranking: cannot install the signal handlers");
@@ -74,11 +75,13 @@ int runRankingServer(int argc, char *argv[])
     }
     // Before the line that says the server is ready, so that both are there then.
     if (server.metricsPort() != 0)
-        std::fprintf(stderr, "tovrika-ranking: metrics on %s:%u\n",
+        std::fprintf(stderr, "tovrika-ranking: metrics on %s:%u
+",
                      qPrintable(parsed.options.metricsAddress.toString()), unsigned(server.metricsPort()));
-    std::fprintf(stderr, "tovrika-ranking: listening on %s:%u, database %s\n",
+    std::fprintf(stderr, "tovrika-ranking: listening on %s:%u, database %s, entry deadline %d s
+",
                  qPrintable(parsed.options.address.toString()), unsigned(server.port()),
-                 qPrintable(database.config.displayName()));
+                 qPrintable(database.config.displayName()), parsed.options.entryDeadlineSeconds);
 
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, &server, [&] {

@@ -100,8 +100,13 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
                                    QStringLiteral("A reverse proxy's address: for its connections the last "
                                                   "X-Forwarded-For address is the client (may be repeated)."),
                                    QStringLiteral("ADDRESS"));
-    parser.addOptions(
-        {help, version, listen, metrics, database, top, timezone, rate, connections, perAddress, idle, commitEach, proxy});
+    const QCommandLineOption deadline(
+        QStringLiteral("entry-deadline"),
+        QStringLiteral("Seconds within which an entry must be stored, counted from its arrival; later it is "
+                       "answered ERROR and not stored (default 5)."),
+        QStringLiteral("SECONDS"));
+    parser.addOptions({help, version, listen, metrics, database, top, timezone, rate, connections, perAddress, idle,
+                       commitEach, proxy, deadline});
 
     if (!parser.parse(arguments))
         return failure(parser.errorText());
@@ -151,6 +156,9 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
                            .arg(parser.value(perAddress)));
     if (parser.isSet(idle) && !readCount(parser.value(idle), 1, 3600, &options.idleSeconds))
         return failure(QStringLiteral("--idle-timeout needs a number from 1 to 3600: %1").arg(parser.value(idle)));
+    if (parser.isSet(deadline) && !readCount(parser.value(deadline), 1, 600, &options.entryDeadlineSeconds))
+        return failure(
+            QStringLiteral("--entry-deadline needs a number from 1 to 600: %1").arg(parser.value(deadline)));
     if (parser.isSet(timezone)) {
         options.zone = QTimeZone(parser.value(timezone).toUtf8());
         if (!options.zone.isValid())

@@ -31,6 +31,10 @@ struct ServerOptions
     quint16 metricsPort = 0;
     // Entries that arrive while a commit is on its way share the next one.
     bool groupCommit = true;
+    // Seconds from an entry's arrival within which it must be committed;
+    // later it is answered with an error and not stored. Reads of the
+    // boards are cut off after as long.
+    int entryDeadlineSeconds = 5;
 };
 
 struct ParsedOptions

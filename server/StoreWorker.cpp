@@ -1,14 +1,20 @@
 #include "server/StoreWorker.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QMetaObject>
 #include <QMutexLocker>
 
+#include <cstdio>
+
 StoreWorker::StoreWorker(DatabaseConfig config, int top, QTimeZone zone)
-    : m_store(std::make_unique<RankingStore>(std::move(config), top, std::move(zone),
-                                             QStringLiteral("tovrika-ranking")))
+    : m_store(std::make_unique<RankingStore>(config, top, zone, QStringLiteral("tovrika-ranking"))),
+      m_readStore(std::make_unique<RankingStore>(config, top, zone, QStringLiteral("tovrika-ranking-read"),
+                                                 RankingStore::Role::Reader)),
+      m_deadlineMs(config.deadlineMs)
 {
     m_thread.setObjectName(QStringLiteral("store"));
+    m_readThread.setObjectName(QStringLiteral("store-read"));
 }
 
 StoreWorker::~StoreWorker() { stop(); }
@@ -16,10 +22,17 @@ StoreWorker::~StoreWorker() { stop(); }
 bool StoreWorker::start(QString *error)
 {
     moveToThread(&m_thread);
+    m_reader.moveToThread(&m_readThread);
     m_thread.start();
+    m_readThread.start();
     bool opened = false;
+    // The writer first: it creates the schema that the reader reads.
     QMetaObject::invokeMethod(
         this, [&] { opened = m_store->open(error); }, Qt::BlockingQueuedConnection);
+    if (opened) {
+        QMetaObject::invokeMethod(
+            &m_reader, [&] { opened = m_readStore->open(error); }, Qt::BlockingQueuedConnection);
+    }
     if (!opened)
         stop();
     return opened;
@@ -27,6 +40,12 @@ bool StoreWorker::start(QString *error)
 
 void StoreWorker::stop()
 {
+    if (m_readThread.isRunning()) {
+        QMetaObject::invokeMethod(
+            &m_reader, [this] { m_readStore->close(); }, Qt::BlockingQueuedConnection);
+        m_readThread.quit();
+        m_readThread.wait();
+    }
     if (!m_thread.isRunning())
         return;
     QMetaObject::invokeMethod(
@@ -52,13 +71,35 @@ void StoreWorker::submit(const PendingEntry &entry, QObject *context, EntryDone 
 
 void StoreWorker::read(std::function<void(RankingStore &)> job)
 {
-    QMetaObject::invokeMethod(this, [this, job = std::move(job)] { job(*m_store); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &m_reader,
+        [this, job = std::move(job)] {
+            m_readStore->armDeadline(QDeadlineTimer(m_deadlineMs));
+            job(*m_readStore);
+            m_readStore->disarmDeadline();
+            // A store that failed has closed its connection.
+            report(Path::Read, m_readStore->isOpen(), m_readStore->lastError());
+        },
+        Qt::QueuedConnection);
 }
 
 int StoreWorker::inFlight() const
 {
     QMutexLocker lock(&m_mutex);
     return int(m_queue.size()) + m_committing;
+}
+
+void StoreWorker::report(Path path, bool ok, const QString &error)
+{
+    QMutexLocker lock(&m_healthMutex);
+    const bool wasFailing = m_writeFailed || m_readFailed;
+    (path == Path::Write ? m_writeFailed : m_readFailed) = !ok;
+    const bool failing = m_writeFailed || m_readFailed;
+    // Once per outage, not once per entry or page.
+    if (failing && !wasFailing)
+        std::fprintf(stderr, "tovrika-ranking: database failed: %s\n", qPrintable(error.simplified()));
+    else if (!failing && wasFailing)
+        std::fprintf(stderr, "tovrika-ranking: database is back\n");
 }
 
 void StoreWorker::drain()
@@ -78,20 +119,40 @@ void StoreWorker::drain()
             }
             m_committing = int(batch.size());
         }
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        QList<Queued> late;
         QList<PendingEntry> entries;
         entries.reserve(batch.size());
-        for (const Queued &queued : batch)
-            entries.append(queued.entry);
-        QElapsedTimer timer;
-        timer.start();
-        const std::optional<QList<EntryAnswer>> answers = m_store->submit(entries);
-        if (m_commitObserver)
-            m_commitObserver(int(entries.size()), double(timer.nsecsElapsed()) / 1e9, answers.has_value());
-        for (qsizetype i = 0; i < batch.size(); ++i) {
-            const std::optional<EntryAnswer> answer = answers ? std::optional(answers->at(i)) : std::nullopt;
-            QMetaObject::invokeMethod(batch[i].context, [done = std::move(batch[i].done), answer] { done(answer); },
-                                      Qt::QueuedConnection);
+        qint64 firstArrival = now;
+        for (qsizetype i = 0; i < batch.size();) {
+            if (batch[i].entry.atMs + m_deadlineMs <= now) {
+                // Its player is told of an error; so it is never stored.
+                late.append(batch.takeAt(i));
+                continue;
+            }
+            firstArrival = std::min(firstArrival, batch[i].entry.atMs);
+            entries.append(batch[i++].entry);
         }
+        std::optional<QList<EntryAnswer>> answers;
+        if (!entries.isEmpty()) {
+            QElapsedTimer timer;
+            timer.start();
+            answers = m_store->submit(entries, QDeadlineTimer(firstArrival + m_deadlineMs - now));
+            if (m_commitObserver)
+                m_commitObserver(int(entries.size()), double(timer.nsecsElapsed()) / 1e9, answers.has_value());
+            report(Path::Write, answers.has_value(), m_store->lastError());
+        } else {
+            report(Path::Write, false,
+                   QStringLiteral("entries waited longer than %1 ms for the database").arg(m_deadlineMs));
+        }
+        auto answer = [](Queued &queued, std::optional<EntryAnswer> answer) {
+            QMetaObject::invokeMethod(queued.context, [done = std::move(queued.done), answer] { done(answer); },
+                                      Qt::QueuedConnection);
+        };
+        for (Queued &queued : late)
+            answer(queued, std::nullopt);
+        for (qsizetype i = 0; i < batch.size(); ++i)
+            answer(batch[i], answers ? std::optional(answers->at(i)) : std::nullopt);
         QMutexLocker lock(&m_mutex);
         m_committing = 0;
     }

@@ -15,7 +15,12 @@
 // disk never holds up the connections. Entries that arrive while a commit
 // is on its way are committed together in the next transaction: one fsync
 // for all of them instead of one each, and still each answered only after
-// its own entry is durable.
+// its own entry is durable. An entry not committed within the deadline
+// from its arrival is answered with an error and never stored. The boards
+// are read on a second thread with a connection of its own, so that a page
+// never waits behind commits nor behind a database call that hangs. When
+// the database fails, one line on standard error tells why, and one line
+// tells when it is back.
 class StoreWorker : public QObject
 {
     Q_OBJECT
@@ -50,6 +55,8 @@ public:
     int inFlight() const;
 
 private:
+    enum class Path { Write, Read };
+    void report(Path path, bool ok, const QString &error);
     struct Queued
     {
         PendingEntry entry;
@@ -59,7 +66,15 @@ private:
     void drain();
 
     std::unique_ptr<RankingStore> m_store;
+    std::unique_ptr<RankingStore> m_readStore;
+    int m_deadlineMs;
     QThread m_thread;
+    QThread m_readThread;
+    // Lives on the read thread: the read jobs are queued to it.
+    QObject m_reader;
+    QMutex m_healthMutex;
+    bool m_writeFailed = false;
+    bool m_readFailed = false;
     mutable QMutex m_mutex;
     QList<Queued> m_queue;
     bool m_drainScheduled = false;

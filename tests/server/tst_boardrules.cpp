@@ -194,6 +194,7 @@ void tst_BoardRules::optionDefaults()
     QCOMPARE(parsed.options.port, quint16(8642));
     QCOMPARE(parsed.options.top, 100);
     QCOMPARE(parsed.options.rate, 10);
+    QCOMPARE(parsed.options.entryDeadlineSeconds, 5);
     QCOMPARE(defaultDatabasePath(), QStringLiteral("/srv/data/tovrika-ranking/ranking.sqlite"));
     parsed = parseServerOptions({QStringLiteral("x"), QStringLiteral("--listen"), QStringLiteral("[::1]:9000"),
                                  QStringLiteral("--timezone"), QStringLiteral("Asia/Tokyo")});
@@ -201,6 +202,10 @@ void tst_BoardRules::optionDefaults()
     QCOMPARE(parsed.options.address, QHostAddress(QHostAddress::LocalHostIPv6));
     QCOMPARE(parsed.options.port, quint16(9000));
     QCOMPARE(parsed.options.zone.id(), QByteArray("Asia/Tokyo"));
+    // A deadline of no time, or past any player's patience, is refused.
+    for (const char *seconds : {"0", "601", "2.5"})
+        QCOMPARE(parseServerOptions({"x", "--entry-deadline", seconds}).outcome, ParsedOptions::Outcome::Error);
+    QCOMPARE(parseServerOptions({"x", "--entry-deadline", "30"}).options.entryDeadlineSeconds, 30);
 }
 
 QTEST_GUILESS_MAIN(tst_BoardRules)

@@ -3,6 +3,8 @@
 #include "protocol/RankingProtocol.h"
 
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTcpSocket>
 
@@ -70,6 +72,13 @@ int ServerProcess::terminate()
     return m_process->exitCode();
 }
 
+int ServerProcess::exitCode()
+{
+    if (!m_process || (m_process->state() != QProcess::NotRunning && !m_process->waitForFinished(5000)))
+        return -1;
+    return m_process->exitStatus() == QProcess::NormalExit ? m_process->exitCode() : -1;
+}
+
 QByteArray ServerProcess::standardOutput()
 {
     if (m_process)
@@ -82,6 +91,12 @@ QByteArray ServerProcess::standardError()
     if (m_process)
         m_error += m_process->readAllStandardError();
     return m_error;
+}
+
+int ServerProcess::total(int mode)
+{
+    const Reply reply = get("/api/ranking?md=" + QByteArray::number(mode) + "&board=all");
+    return QJsonDocument::fromJson(reply.body).object().value("total").toInt(-1);
 }
 
 ServerProcess::Reply ServerProcess::parse(const QByteArray &response)

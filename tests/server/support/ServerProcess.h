@@ -22,6 +22,9 @@ public:
     void kill9();
     // SIGTERM; the exit code, or -1 when it did not end by itself.
     int terminate();
+    // The exit code once it has ended by itself; -1 after a signal or when
+    // it still runs after a few seconds.
+    int exitCode();
     QByteArray standardOutput();
     QByteArray standardError();
 
@@ -40,6 +43,9 @@ public:
     // connection or timeoutMs pass.
     Reply exchange(const QByteArray &raw, int timeoutMs = 5000,
                    const QHostAddress &from = QHostAddress());
+
+    // The entries on the all-time board of a mode, from the JSON boards; -1 without an answer.
+    int total(int mode = 0);
 
     static Reply parse(const QByteArray &response);
     static QString executable();

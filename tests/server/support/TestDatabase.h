@@ -17,6 +17,9 @@ public:
     ~TestDatabase();
 
     static bool isPostgres();
+    // The rows of entry_log in the database of url, read on a connection of
+    // the test's own; -1 when it cannot be read.
+    static qint64 loggedEntries(const QString &url);
     // A new, empty database for each call; its URL for --database.
     QString freshUrl(QString *error);
     // The PostgreSQL server, for the tests that stop and restart it.
