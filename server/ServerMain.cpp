@@ -75,11 +75,9 @@ int runRankingServer(int argc, char *argv[])
     }
     // Before the line that says the server is ready, so that both are there then.
     if (server.metricsPort() != 0)
-        std::fprintf(stderr, "tovrika-ranking: metrics on %s:%u
-",
+        std::fprintf(stderr, "tovrika-ranking: metrics on %s:%u\n",
                      qPrintable(parsed.options.metricsAddress.toString()), unsigned(server.metricsPort()));
-    std::fprintf(stderr, "tovrika-ranking: listening on %s:%u, database %s, entry deadline %d s
-",
+    std::fprintf(stderr, "tovrika-ranking: listening on %s:%u, database %s, entry deadline %d s\n",
                  qPrintable(parsed.options.address.toString()), unsigned(server.port()),
                  qPrintable(database.config.displayName()), parsed.options.entryDeadlineSeconds);
 
