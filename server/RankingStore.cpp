@@ -251,9 +251,19 @@ bool RankingStore::migrate()
         return abandon(QStringLiteral("cannot create the schema"));
     if (!query.exec(QStringLiteral("SELECT version FROM schema_version")))
         return abandon(QStringLiteral("cannot read the schema version"));
-    int version = 0;
-    if (query.next())
-        version = query.value(0).toInt();
+    QList<int> versions;
+    while (query.next())
+        versions.append(query.value(0).toInt());
+    query.finish();
+    if (versions.size() > 1) {
+        // Edited by hand or by two programs: which one holds is anyone's guess.
+        db.rollback();
+        m_lastError = QStringLiteral("the table schema_version holds %1 rows instead of one; "
+                                     "leave only the version the tables really have")
+                          .arg(versions.size());
+        return false;
+    }
+    const int version = versions.isEmpty() ? 0 : versions.first();
     if (version > SchemaVersion) {
         db.rollback();
         m_lastError = QStringLiteral("the database has schema version %1, newer than this server's %2")

@@ -202,19 +202,26 @@ void tst_RankingStore::schemaIsCreatedOnceAndVersioned()
     auto store = openStore(100);
     QCOMPARE(store->board(0, Board::All, QString(), Monday)->rows.size(), 1);
     store->close();
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(m_config.driverName(), QStringLiteral("newer"));
-        m_config.applyTo(db);
-        QVERIFY(db.open());
-        QSqlQuery query(db);
-        QVERIFY(query.exec(QStringLiteral("UPDATE schema_version SET version = 99")));
+    // A database of a newer server, or one whose version is in doubt, is not touched.
+    const std::pair<const char *, const char *> edits[] = {
+        {"UPDATE schema_version SET version = 99", "newer"},
+        {"UPDATE schema_version SET version = 1; INSERT INTO schema_version (version) VALUES (7)", "2 rows"},
+    };
+    for (const auto &[edit, word] : edits) {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(m_config.driverName(), QStringLiteral("edit"));
+            m_config.applyTo(db);
+            QVERIFY(db.open());
+            QSqlQuery query(db);
+            for (const QString &statement : QString::fromLatin1(edit).split(QStringLiteral("; ")))
+                QVERIFY(query.exec(statement));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("edit"));
+        RankingStore edited(m_config, 100, QTimeZone::utc(), QStringLiteral("test2"));
+        QString error;
+        QVERIFY(!edited.open(&error));
+        QVERIFY2(error.contains(QLatin1String(word)), qPrintable(error));
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("newer"));
-    // A database of a newer server is not touched.
-    RankingStore newer(m_config, 100, QTimeZone::utc(), QStringLiteral("test2"));
-    QString error;
-    QVERIFY(!newer.open(&error));
-    QVERIFY2(error.contains(QStringLiteral("newer")), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(tst_RankingStore)
