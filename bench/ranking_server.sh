@@ -24,7 +24,8 @@ trap cleanup EXIT
 command -v wrk >/dev/null || { echo "wrk is not installed (apt-get install wrk)" >&2; exit 1; }
 
 start_server() {
-    "$server" --listen 127.0.0.1:$port --rate 0 --max-connections 1024 "$@" >/dev/null 2>"$work/server.err" &
+    # wrk's clients all come from one address.
+    "$server" --listen 127.0.0.1:$port --rate 0 --max-connections 1024 --max-per-address 1024 "$@" >/dev/null 2>"$work/server.err" &
     server_pid=$!
     for _ in $(seq 200); do
         grep -q 'listening on' "$work/server.err" && return 0
