@@ -49,11 +49,12 @@ struct RankingStore::Statements
 {
     explicit Statements(const QSqlDatabase &db)
         : logInsert(db), logAnswer(db), bestSelect(db), bestInsert(db), bestUpdate(db), countAdd(db),
-          countHigher(db), countEqualBefore(db), countTotal(db), topRows(db), visitorRow(db), dataVersion(db)
+          countHigher(db), countEqualBefore(db), countTotal(db), topRows(db), visitorRow(db), dataVersion(db),
+          bannedSelect(db)
     {
     }
     QSqlQuery logInsert, logAnswer, bestSelect, bestInsert, bestUpdate, countAdd;
-    QSqlQuery countHigher, countEqualBefore, countTotal, topRows, visitorRow, dataVersion;
+    QSqlQuery countHigher, countEqualBefore, countTotal, topRows, visitorRow, dataVersion, bannedSelect;
 };
 
 RankingStore::RankingStore(DatabaseConfig config, int top, QTimeZone zone, QString connectionName, Role role)
@@ -223,6 +224,7 @@ bool RankingStore::connect()
                         "WHERE mode = ? AND board = ? AND period = ? AND uid = ?")},
         {&statements->dataVersion,
          isPostgres(m_config) ? QStringLiteral("SELECT 0") : QStringLiteral("PRAGMA data_version")},
+        {&statements->bannedSelect, QStringLiteral("SELECT 1 FROM banned WHERE uid = ?")},
     };
     for (const auto &statement : prepared) {
         if (!statement.query->prepare(statement.sql)) {
@@ -298,6 +300,21 @@ bool RankingStore::migrate()
                 return abandon(QStringLiteral("cannot create the schema"));
         }
     }
+    if (version < 2) {
+        // Version 2: what an operator does about cheaters. A removed entry
+        // stays in the log, marked; a banned ID's entries are logged and
+        // never placed.
+        const QStringList schema = {
+            QStringLiteral("ALTER TABLE entry_log ADD COLUMN removed INTEGER NOT NULL DEFAULT 0"),
+            QStringLiteral("CREATE INDEX entry_log_uid ON entry_log (uid)"),
+            QStringLiteral("CREATE TABLE banned (uid TEXT PRIMARY KEY, at_ms BIGINT NOT NULL)"),
+            QStringLiteral("UPDATE schema_version SET version = 2"),
+        };
+        for (const QString &statement : schema) {
+            if (!query.exec(statement))
+                return abandon(QStringLiteral("cannot migrate the schema to version 2"));
+        }
+    }
     if (!db.commit()) {
         m_lastError = QStringLiteral("cannot commit the schema: ") + db.lastError().text();
         db.rollback();
@@ -327,6 +344,29 @@ bool RankingStore::storeEntry(const PendingEntry &pending, EntryAnswer *answer)
     const qint64 seq = s.logInsert.value(0).toLongLong();
     s.logInsert.finish();
 
+    bindAll(s.bannedSelect, {entry.userId});
+    if (!s.bannedSelect.exec())
+        return fail(QStringLiteral("cannot read the banned IDs"), s.bannedSelect);
+    const bool banned = s.bannedSelect.next();
+    s.bannedSelect.finish();
+    bool ranksIn = false;
+    // A banned ID is told nothing but that it did not rank in.
+    if (!banned && !placeEntry(pending, seq, &ranksIn))
+        return false;
+
+    *answer = ranksIn ? EntryAnswer::Ok : EntryAnswer::CannotRankIn;
+    bindAll(s.logAnswer, {QString::fromLatin1(ranksIn ? RankingProtocol::AnswerOk
+                                                       : RankingProtocol::AnswerCannotRankIn),
+                          seq});
+    if (!s.logAnswer.exec())
+        return fail(QStringLiteral("cannot log an answer"), s.logAnswer);
+    return true;
+}
+
+bool RankingStore::placeEntry(const PendingEntry &pending, qint64 seq, bool *ranksInResult)
+{
+    Statements &s = *m_statements;
+    const RankingProtocol::Entry &entry = pending.entry;
     bool ranksIn = false;
     for (Board board : AllBoards) {
         const qint64 period = periodKey(board, pending.atMs, m_zone);
@@ -389,13 +429,7 @@ bool RankingStore::storeEntry(const PendingEntry &pending, EntryAnswer *answer)
         s.countEqualBefore.finish();
         ranksIn = higher + equalBefore < m_top;
     }
-
-    *answer = ranksIn ? EntryAnswer::Ok : EntryAnswer::CannotRankIn;
-    bindAll(s.logAnswer, {QString::fromLatin1(ranksIn ? RankingProtocol::AnswerOk
-                                                       : RankingProtocol::AnswerCannotRankIn),
-                          seq});
-    if (!s.logAnswer.exec())
-        return fail(QStringLiteral("cannot log an answer"), s.logAnswer);
+    *ranksInResult = ranksIn;
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTimeZone>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -69,7 +70,22 @@ public:
     // The board of a mode at a moment; visitorId may be empty.
     std::optional<BoardView> board(int mode, Board board, const QString &visitorId, qint64 nowMs);
 
-    static constexpr int SchemaVersion = 1;
+    // Administration, each in one transaction on this (a writer's)
+    // connection; running servers see the change at their next read.
+    // Takes an ID's rows off the boards of one mode or both, counts and
+    // ranks with them, and marks its entries in the log as removed.
+    bool removeId(const QString &userId, std::optional<int> mode, int *rowsRemoved);
+    // A banned ID's later entries are logged and answered CANNOT_RANK_IN.
+    bool setBanned(const QString &userId, bool banned, qint64 nowMs);
+    // The boards and counts made again from the log, without removed
+    // entries and banned IDs: the way back after a hand edit.
+    bool rebuild(qint64 *replayed);
+    // A consistent copy of an SQLite database, taken while servers run.
+    bool backup(const QString &file);
+    // An ID's log lines and board rows, one text line each.
+    std::optional<QStringList> describeId(const QString &userId);
+
+    static constexpr int SchemaVersion = 2;
 
 private:
     struct Statements;
@@ -90,6 +106,10 @@ private:
     void rememberFiles();
     bool migrate();
     bool storeEntry(const PendingEntry &pending, EntryAnswer *answer);
+    // Puts a logged entry on the boards it reaches.
+    bool placeEntry(const PendingEntry &pending, qint64 seq, bool *ranksIn);
+    // Runs work in one transaction, committed when it returns true.
+    bool transact(const QString &what, const std::function<bool(class QSqlQuery &)> &work);
     bool fail(const QString &what, const class QSqlQuery &query);
 
     DatabaseConfig m_config;

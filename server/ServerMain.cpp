@@ -1,5 +1,6 @@
 #include "server/ServerMain.h"
 
+#include "server/AdminMain.h"
 #include "server/DatabaseConfig.h"
 #include "server/RankingServer.h"
 #include "server/ServerOptions.h"
@@ -50,7 +51,10 @@ int runRankingServer(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("tovrika-ranking"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TOVRIKA_VERSION));
 
-    const ParsedOptions parsed = parseServerOptions(QCoreApplication::arguments());
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() > 1 && arguments.at(1) == QLatin1String("admin"))
+        return runAdmin(arguments.mid(2));
+    const ParsedOptions parsed = parseServerOptions(arguments);
     if (parsed.outcome == ParsedOptions::Outcome::Error)
         return usageError(parsed.text);
     if (parsed.outcome == ParsedOptions::Outcome::Exit) {

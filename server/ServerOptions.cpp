@@ -53,7 +53,8 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Tovrika's ranking server: takes the game's ranking entries and serves the "
-                       "ranking page and the home page."));
+                       "ranking page and the home page.\n"
+                       "\"tovrika-ranking admin --help\" lists the operator's commands."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"),

@@ -1,0 +1,149 @@
+// Checks the operator's commands against the real program over its database
+// (SQLite, or PostgreSQL with TOVRIKA_TEST_DATABASE=postgresql), with a
+// server running on it: a cheater removed and banned with every count and
+// rank right, the boards rebuilt after a hand edit, a backup that a server
+// starts on, and bad commands refused.
+#include "server/DatabaseConfig.h"
+#include "server/support/ServerProcess.h"
+#include "server/support/TestDatabase.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_RankingAdmin : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cheaterIsTakenOutWhileTheServerRuns();
+    void backupServesAnotherServer();
+    void badCommandsAreRefused_data();
+    void badCommandsAreRefused();
+
+private:
+    // Runs "tovrika-ranking admin ARGUMENTS --database URL"; its exit status.
+    int admin(const QStringList &arguments, QByteArray *output = nullptr);
+    QJsonObject board(ServerProcess &server);
+
+    TestDatabase m_databases;
+    QString m_url;
+};
+
+void tst_RankingAdmin::init()
+{
+    QString error;
+    m_url = m_databases.freshUrl(&error);
+    QVERIFY2(!m_url.isEmpty(), qPrintable(error));
+}
+
+int tst_RankingAdmin::admin(const QStringList &arguments, QByteArray *output)
+{
+    QProcess process;
+    process.start(ServerProcess::executable(), QStringList{"admin"} + arguments + QStringList{"--database", m_url});
+    if (!process.waitForFinished(60000))
+        return -1;
+    if (output)
+        *output = process.readAllStandardOutput() + process.readAllStandardError();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+QJsonObject tst_RankingAdmin::board(ServerProcess &server)
+{
+    return QJsonDocument::fromJson(server.get("/api/ranking?md=0&board=all").body).object();
+}
+
+void tst_RankingAdmin::cheaterIsTakenOutWhileTheServerRuns()
+{
+    ServerProcess server;
+    QString error;
+    QVERIFY2(server.start(m_url, {"--top", "1", "--rate", "0"}, &error), qPrintable(error));
+    QCOMPARE(server.get(entryTarget(301, "Cheat", "666")).body, QByteArray("OK"));
+    QCOMPARE(server.get(entryTarget(100, "Honest", "1")).body, QByteArray("CANNOT_RANK_IN"));
+
+    QCOMPARE(admin({"remove", "--id", "666"}), 0);
+    // The running server shows the change at its next read, counts included.
+    QJsonObject all = board(server);
+    QCOMPARE(all.value("total").toInt(), 1);
+    QCOMPARE(all.value("rows").toArray().first().toObject().value("name").toString(), QStringLiteral("Honest"));
+    QCOMPARE(server.get(entryTarget(100, "Other", "2")).body, QByteArray("CANNOT_RANK_IN"));
+
+    QCOMPARE(admin({"ban", "--id", "666"}), 0);
+    // Nothing tells the cheater; the entry is logged and stays off the boards.
+    QCOMPARE(server.get(entryTarget(301, "Cheat", "666")).body, QByteArray("CANNOT_RANK_IN"));
+    QCOMPARE(board(server).value("total").toInt(), 2);
+    QByteArray listing;
+    QCOMPARE(admin({"list", "--id", "666"}, &listing), 0);
+    QVERIFY2(listing.startsWith("banned: yes\n") && listing.count("\nentry ") == 2 && listing.contains("\tremoved")
+                 && !listing.contains("\nrow\t"),
+             listing.constData());
+
+    // A hand edit corrupts the counts; a rebuild from the log mends them.
+    {
+        const DatabaseConfig config = parseDatabaseUrl(m_url).config;
+        QSqlDatabase db = QSqlDatabase::addDatabase(config.driverName(), QStringLiteral("hand"));
+        config.applyTo(db);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QStringLiteral("DELETE FROM best WHERE uid = '1'")));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("hand"));
+    QCOMPARE(admin({"rebuild"}), 0);
+    all = board(server);
+    QCOMPARE(all.value("total").toInt(), 2);
+    QCOMPARE(all.value("rows").toArray().first().toObject().value("name").toString(), QStringLiteral("Honest"));
+
+    QCOMPARE(admin({"unban", "--id", "666"}), 0);
+    QCOMPARE(server.get(entryTarget(301, "Cheat", "666")).body, QByteArray("OK"));
+}
+
+void tst_RankingAdmin::backupServesAnotherServer()
+{
+    ServerProcess server;
+    QString error;
+    QVERIFY2(server.start(m_url, {}, &error), qPrintable(error));
+    QCOMPARE(server.get(entryTarget(50, "Taro", "1")).body, QByteArray("OK"));
+    QTemporaryDir dir;
+    const QString copy = dir.filePath(QStringLiteral("copy.sqlite"));
+    QByteArray output;
+    if (TestDatabase::isPostgres()) {
+        QCOMPARE(admin({"backup", copy}, &output), 1);
+        QVERIFY2(output.contains("pg_dump"), output.constData());
+        return;
+    }
+    QCOMPARE(admin({"backup", copy}), 0);
+    // Never over a file that is there.
+    QCOMPARE(admin({"backup", copy}), 1);
+    ServerProcess restored;
+    QVERIFY2(restored.start(QStringLiteral("sqlite:") + copy, {}, &error), qPrintable(error));
+    QCOMPARE(restored.total(), 1);
+}
+
+void tst_RankingAdmin::badCommandsAreRefused_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("no command") << QStringList{};
+    QTest::newRow("unknown command") << QStringList{"frob"};
+    QTest::newRow("remove without id") << QStringList{"remove"};
+    QTest::newRow("invalid id") << QStringList{"ban", "--id", "12a"};
+    QTest::newRow("rebuild with id") << QStringList{"rebuild", "--id", "1"};
+    QTest::newRow("mode 2") << QStringList{"remove", "--id", "1", "--mode", "2"};
+    QTest::newRow("backup without file") << QStringList{"backup"};
+}
+
+void tst_RankingAdmin::badCommandsAreRefused()
+{
+    QFETCH(QStringList, arguments);
+    QByteArray output;
+    QCOMPARE(admin(arguments, &output), 2);
+    QVERIFY2(output.startsWith("tovrika-ranking admin: ") && output.count('\n') == 1, output.constData());
+}
+
+QTEST_GUILESS_MAIN(tst_RankingAdmin)
+#include "tst_rankingadmin.moc"
