@@ -181,8 +181,14 @@ bool RankingStore::connect()
             return false;
         }
     }
-    if (m_role == Role::Writer && !migrate())
-        return false;
+    // Once per store: a connection opened again after an outage finds the
+    // schema made, and a migration's statements may wait for a lock that an
+    // operator holds, past every entry's deadline.
+    if (m_role == Role::Writer && !m_schemaReady) {
+        if (!migrate())
+            return false;
+        m_schemaReady = true;
+    }
     rememberFiles();
 
     auto statements = std::make_unique<Statements>(db);

@@ -120,6 +120,7 @@ private:
     QString m_lastError;
     QString m_lastSqlState;
     std::unique_ptr<Statements> m_statements;
+    bool m_schemaReady = false;
     // The first rows and the total of each board, as read last. Own commits
     // clear it; with SQLite, "PRAGMA data_version" tells of other processes'
     // commits. PostgreSQL boards are read afresh each time, as other servers

@@ -68,22 +68,29 @@ start_window_manager() {
 }
 
 # openbox announces itself before it handles map requests, and a window
-# mapped in between stays unmapped for good. A probe window is mapped and
-# waited for until the window manager has given it its WM_STATE.
+# mapped in between stays unmapped for good: the probe itself may be such a
+# window. So a probe window is mapped and waited for until the window manager
+# has given it its WM_STATE; a probe left unmanaged for two seconds is
+# replaced by a new one, for up to thirty seconds on a loaded machine.
 wait_until_windows_are_managed() {
-    xmessage -name tovrika-probe -title tovrika-probe probe >/dev/null 2>&1 &
-    local probe=$! tries=0 id=
-    until [ -n "$id" ] && xprop -id "$id" WM_STATE 2>/dev/null | grep -q 'window state'; do
-        tries=$((tries + 1))
-        if [ $tries -ge 100 ]; then
-            kill "$probe" 2>/dev/null
-            fail "the window manager does not manage windows: $(cat "$e2e_work/openbox.log")"
-        fi
-        sleep 0.1
-        [ -n "$id" ] || id=$(xdotool search --name '^tovrika-probe$' 2>/dev/null | head -n 1 || true)
+    local attempt tries probe id
+    for attempt in $(seq 15); do
+        xmessage -name tovrika-probe -title tovrika-probe probe >/dev/null 2>&1 &
+        probe=$!
+        id=
+        for tries in $(seq 20); do
+            sleep 0.1
+            [ -n "$id" ] || id=$(xdotool search --name '^tovrika-probe$' 2>/dev/null | head -n 1 || true)
+            if [ -n "$id" ] && xprop -id "$id" WM_STATE 2>/dev/null | grep -q 'window state'; then
+                kill "$probe" 2>/dev/null
+                wait "$probe" 2>/dev/null || true
+                return 0
+            fi
+        done
+        kill "$probe" 2>/dev/null
+        wait "$probe" 2>/dev/null || true
     done
-    kill "$probe" 2>/dev/null
-    wait "$probe" 2>/dev/null || true
+    fail "the window manager does not manage windows: $(cat "$e2e_work/openbox.log")"
 }
 
 # A HOME of its own, so that no real settings are read or written.
