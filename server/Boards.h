@@ -48,6 +48,14 @@ struct BoardView
     qint64 total = 0;
 };
 
+// A visitor on a board: the own row with its rank when the visitor has one
+// below the first rows, and the rows on the board in all, for the share.
+struct VisitorStanding
+{
+    std::optional<BoardRow> row;
+    qint64 total = 0;
+};
+
 // Competition ranks for rows already in board order: a row shares the rank
 // of the first row with its score.
 void assignRanks(QList<BoardRow> &rows);

@@ -119,32 +119,32 @@ QString rowHtml(const BoardRow &row, bool own, const QTimeZone &zone)
     return html;
 }
 
-QString boardHtml(const BoardView &view, const QString &visitorId, const QTimeZone &zone)
+// One board as rendered for no visitor. The places where a visitor's page
+// differs are noted as offsets into html: each row's "<tr>", the end of the
+// rows and the end of the table.
+void appendBoard(QByteArray &html, const BoardView &view, const QTimeZone &zone, RenderedPage::Spot &spot)
 {
-    QString html = QStringLiteral("<div class=\"board\" id=\"board-%1-%2\">\n<h3>%3</h3>\n")
-                       .arg(view.mode)
-                       .arg(boardName(view.board), boardTitle(view.board));
+    html += QStringLiteral("<div class=\"board\" id=\"board-%1-%2\">\n<h3>%3</h3>\n")
+                .arg(view.mode)
+                .arg(boardName(view.board), boardTitle(view.board))
+                .toUtf8();
     if (view.rows.isEmpty()) {
-        html += QStringLiteral("<p class=\"empty\">まだエントリーがありません。</p>\n</div>\n");
-        return html;
+        html += QStringLiteral("<p class=\"empty\">まだエントリーがありません。</p>\n</div>\n").toUtf8();
+        return;
     }
     html += QStringLiteral("<table>\n<thead><tr><th class=\"rank\">順位</th><th class=\"name\">名前</th>"
-                           "<th class=\"score\">得点</th><th class=\"when\">日時</th></tr></thead>\n<tbody>\n");
-    for (const BoardRow &row : view.rows)
-        html += rowHtml(row, !visitorId.isEmpty() && row.userId == visitorId, zone);
-    if (view.visitorBelow) {
-        html += QStringLiteral("<tr class=\"gap\"><td colspan=\"4\">…</td></tr>\n");
-        html += rowHtml(*view.visitorBelow, true, zone);
+                           "<th class=\"score\">得点</th><th class=\"when\">日時</th></tr></thead>\n<tbody>\n")
+                .toUtf8();
+    spot.rowOpening.reserve(view.rows.size());
+    for (const BoardRow &row : view.rows) {
+        spot.rowOpening.insert(row.userId, html.size());
+        html += rowHtml(row, false, zone).toUtf8();
     }
-    html += QStringLiteral("</tbody>\n</table>\n");
-    if (view.visitorBelow) {
-        html += QStringLiteral("<p class=\"share\">あなたは %1 位（%2）</p>\n")
-                    .arg(view.visitorBelow->rank)
-                    .arg(escapeHtml(shareText(view.visitorBelow->rank, view.total)));
-    }
+    spot.rowsEnd = html.size();
+    html += "</tbody>\n</table>\n";
+    spot.tableEnd = html.size();
     // A hundred rows down, the way back to the links to the other boards.
-    html += QStringLiteral("<p class=\"up\"><a href=\"#contents\">目次へ</a></p>\n</div>\n");
-    return html;
+    html += QStringLiteral("<p class=\"up\"><a href=\"#contents\">目次へ</a></p>\n</div>\n").toUtf8();
 }
 
 // Links to each mode and each of its boards, so that no one scrolls through
@@ -195,24 +195,85 @@ QString escapeHtml(const QString &text)
     return escaped;
 }
 
+RenderedPage renderRankingPage(const QList<BoardView> &boards, const QTimeZone &zone)
+{
+    QString top = QStringLiteral("<header>\n<h1>Tovrika？ インターネットランキング</h1>\n"
+                                 "<p>一桁の暗算でどこまで走れるか。各モードの今日・今週・総合の順位です。</p>\n"
+                                 "</header>\n<main>\n");
+    top += contentsHtml(boards);
+    const QByteArray shell = pageShell(QStringLiteral("Tovrika？ ランキング"), QStringLiteral("\x01"));
+    const qsizetype bodyAt = shell.indexOf('\x01');
+
+    RenderedPage page;
+    page.bytes.reserve(64 * 1024);
+    page.bytes += shell.left(bodyAt);
+    page.bytes += top.toUtf8();
+    for (int mode = 0; mode < RankingProtocol::ModeCount; ++mode) {
+        page.bytes += QStringLiteral("<section class=\"mode\" id=\"mode-%1\">\n<h2>%2</h2>\n<div class=\"boards\">\n")
+                          .arg(mode)
+                          .arg(modeTitle(mode))
+                          .toUtf8();
+        for (const BoardView &view : boards) {
+            if (view.mode != mode)
+                continue;
+            RenderedPage::Spot spot;
+            spot.mode = view.mode;
+            spot.board = view.board;
+            appendBoard(page.bytes, view, zone, spot);
+            page.spots.append(std::move(spot));
+        }
+        page.bytes += "</div>\n</section>\n";
+    }
+    page.bytes += QStringLiteral("</main>\n<footer><a href=\"/\">Tovrika？ ホーム</a></footer>\n").toUtf8();
+    page.bytes += shell.mid(bodyAt + 1);
+    return page;
+}
+
+QByteArray visitorPage(const RenderedPage &page, const QString &visitorId, const QList<VisitorStanding> &standings,
+                       const QTimeZone &zone)
+{
+    if (visitorId.isEmpty())
+        return page.bytes;
+    QByteArray html;
+    html.reserve(page.bytes.size() + 1024);
+    qsizetype copied = 0;
+    auto copyTo = [&](qsizetype offset) {
+        html.append(page.bytes.constData() + copied, offset - copied);
+        copied = offset;
+    };
+    for (qsizetype i = 0; i < page.spots.size(); ++i) {
+        const RenderedPage::Spot &spot = page.spots[i];
+        if (spot.rowsEnd < 0)
+            continue;
+        const auto own = spot.rowOpening.constFind(visitorId);
+        if (own != spot.rowOpening.cend()) {
+            copyTo(*own);
+            html += "<tr class=\"own\">";
+            copied += 4; // "<tr>"
+            continue;
+        }
+        const VisitorStanding *standing = i < standings.size() ? &standings[i] : nullptr;
+        if (!standing || !standing->row)
+            continue;
+        copyTo(spot.rowsEnd);
+        html += QStringLiteral("<tr class=\"gap\"><td colspan=\"4\">…</td></tr>\n").toUtf8();
+        html += rowHtml(*standing->row, true, zone).toUtf8();
+        copyTo(spot.tableEnd);
+        html += QStringLiteral("<p class=\"share\">あなたは %1 位（%2）</p>\n")
+                    .arg(standing->row->rank)
+                    .arg(escapeHtml(shareText(standing->row->rank, standing->total)))
+                    .toUtf8();
+    }
+    copyTo(page.bytes.size());
+    return html;
+}
+
 QByteArray rankingPage(const QList<BoardView> &boards, const QString &visitorId, const QTimeZone &zone)
 {
-    QString body = QStringLiteral("<header>\n<h1>Tovrika？ インターネットランキング</h1>\n"
-                                  "<p>一桁の暗算でどこまで走れるか。各モードの今日・今週・総合の順位です。</p>\n"
-                                  "</header>\n<main>\n");
-    body += contentsHtml(boards);
-    for (int mode = 0; mode < RankingProtocol::ModeCount; ++mode) {
-        body += QStringLiteral("<section class=\"mode\" id=\"mode-%1\">\n<h2>%2</h2>\n<div class=\"boards\">\n")
-                    .arg(mode)
-                    .arg(modeTitle(mode));
-        for (const BoardView &view : boards) {
-            if (view.mode == mode)
-                body += boardHtml(view, visitorId, zone);
-        }
-        body += QStringLiteral("</div>\n</section>\n");
-    }
-    body += QStringLiteral("</main>\n<footer><a href=\"/\">Tovrika？ ホーム</a></footer>\n");
-    return pageShell(QStringLiteral("Tovrika？ ランキング"), body);
+    QList<VisitorStanding> standings;
+    for (const BoardView &view : boards)
+        standings.append(VisitorStanding{view.visitorBelow, view.total});
+    return visitorPage(renderRankingPage(boards, zone), visitorId, standings, zone);
 }
 
 QByteArray homePage()

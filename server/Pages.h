@@ -3,6 +3,7 @@
 #include "server/Boards.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QTimeZone>
 
@@ -14,6 +15,34 @@ namespace Pages {
 QString modeTitle(int mode);
 // "今日", "今週", "総合".
 QString boardTitle(Board board);
+
+// The ranking page as rendered for no visitor, with the places where a
+// visitor's page differs from it: rendered once per change of the boards,
+// while each visitor's page costs a copy and a few pieces put in.
+struct RenderedPage
+{
+    QByteArray bytes;
+    // One a board, in page order.
+    struct Spot
+    {
+        int mode = 0;
+        Board board = Board::All;
+        // Where the "<tr>" of each ID's row begins.
+        QHash<QString, qsizetype> rowOpening;
+        // Just before "</tbody>" and just after "</table>\n"; -1 on a board
+        // without rows.
+        qsizetype rowsEnd = -1;
+        qsizetype tableEnd = -1;
+    };
+    QList<Spot> spots;
+};
+
+RenderedPage renderRankingPage(const QList<BoardView> &boards, const QTimeZone &zone);
+// The page of a visitor: the visitor's rows among the first rows
+// highlighted, and where a standing (one a spot, in spot order) holds a row,
+// that row with rank and share at the board's end.
+QByteArray visitorPage(const RenderedPage &page, const QString &visitorId, const QList<VisitorStanding> &standings,
+                       const QTimeZone &zone);
 
 // The ranking page: both modes, their three boards each, the visitor's rows
 // highlighted and, where the visitor stands below a board's first rows,

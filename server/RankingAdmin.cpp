@@ -37,6 +37,13 @@ bool RankingStore::transact(const QString &what, const std::function<bool(QSqlQu
         done = work(query);
         if (!done && m_lastError.isEmpty())
             fail(what, query);
+        // Running servers keep their pages until told that rows changed.
+        if (done && m_config.kind == DatabaseConfig::Kind::Postgres
+            && !query.exec(QStringLiteral("NOTIFY %1, '%2'")
+                               .arg(QLatin1String(BoardsChannel), QLatin1String(BoardsRowsChanged)))) {
+            done = false;
+            fail(what, query);
+        }
     }
     if (done && !db.commit()) {
         m_lastError = what + QStringLiteral(": cannot commit: ") + db.lastError().text();

@@ -86,6 +86,7 @@ void RankingServer::settled()
 bool RankingServer::start(QString *error)
 {
     m_worker->setGroupCommit(m_options.groupCommit);
+    m_worker->setChangeObserver([this](bool rows) { m_pages.changed(rows); });
     m_worker->setCommitObserver([this](int entries, double seconds, bool committed) {
         m_metrics.countCommit(entries, seconds, committed);
         m_metrics.setDatabaseUp(committed);
@@ -237,25 +238,60 @@ void RankingServer::handleEntry(const QString &client, const QByteArray &rawQuer
 
 void RankingServer::handleRankingPage(const QString &visitorId, const HttpReply &reply)
 {
-    ++m_waiting;
     const QTimeZone zone = m_options.zone;
     const qint64 now = nowMs();
-    m_worker->read([this, reply, visitorId, zone, now](RankingStore &store) {
+    const PageCache::Periods periods = PageCache::periodsAt(now, zone);
+    // Served here, on the HTTP thread, while nothing has changed.
+    if (std::optional<QByteArray> page = m_pages.find(periods, visitorId, zone)) {
+        reply(answer(200, HtmlType, *page, {NoStore}));
+        return;
+    }
+    ++m_waiting;
+    m_worker->read([this, reply, visitorId, zone, now, periods](RankingStore &store) {
+        reply(readRankingPage(store, visitorId, now, periods));
+        settled();
+    });
+}
+
+HttpAnswer RankingServer::readRankingPage(RankingStore &store, const QString &visitorId, qint64 now,
+                                          const PageCache::Periods &periods)
+{
+    const QTimeZone zone = m_options.zone;
+    // Counted before reading: a change during the reads is read again next time.
+    const PageCache::Generation read = m_pages.generation();
+    std::shared_ptr<const Pages::RenderedPage> page = m_pages.page(periods);
+    if (!page) {
         QList<BoardView> boards;
-        bool ok = true;
-        for (int mode = 0; mode < RankingProtocol::ModeCount && ok; ++mode) {
+        for (int mode = 0; mode < RankingProtocol::ModeCount; ++mode) {
             for (Board board : AllBoards) {
-                std::optional<BoardView> view = store.board(mode, board, visitorId, now);
-                if (!view) {
-                    ok = false;
-                    break;
-                }
+                std::optional<BoardView> view = store.board(mode, board, QString(), now);
+                if (!view)
+                    return unavailable();
                 boards.append(*view);
             }
         }
-        reply(ok ? answer(200, HtmlType, Pages::rankingPage(boards, visitorId, zone), {NoStore}) : unavailable());
-        settled();
-    });
+        page = std::make_shared<const Pages::RenderedPage>(Pages::renderRankingPage(boards, zone));
+        m_pages.storePage(periods, read, page);
+    }
+    if (visitorId.isEmpty())
+        return answer(200, HtmlType, page->bytes, {NoStore});
+    std::optional<QList<VisitorStanding>> standings = m_pages.standings(periods, visitorId);
+    if (!standings) {
+        standings.emplace();
+        for (const Pages::RenderedPage::Spot &spot : page->spots) {
+            VisitorStanding own;
+            // Among the first rows the page marks the row itself.
+            if (spot.rowsEnd >= 0 && !spot.rowOpening.contains(visitorId)) {
+                std::optional<VisitorStanding> found = store.standing(spot.mode, spot.board, visitorId, now);
+                if (!found)
+                    return unavailable();
+                own = *found;
+            }
+            standings->append(own);
+        }
+        m_pages.storeStandings(periods, read, visitorId, *standings);
+    }
+    return answer(200, HtmlType, Pages::visitorPage(*page, visitorId, *standings, zone), {NoStore});
 }
 
 void RankingServer::handleApi(const QUrlQuery &query, const HttpReply &reply)

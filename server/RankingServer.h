@@ -3,6 +3,7 @@
 #include "server/DatabaseConfig.h"
 #include "server/HttpDaemon.h"
 #include "server/Metrics.h"
+#include "server/PageCache.h"
 #include "server/RateLimiter.h"
 #include "server/ServerOptions.h"
 
@@ -48,6 +49,10 @@ private:
     QString clientOf(const HttpRequest &request) const;
     void handleEntry(const QString &client, const QByteArray &rawQuery, const HttpReply &reply);
     void handleRankingPage(const QString &visitorId, const HttpReply &reply);
+    // On the reader's thread: the page from what is kept, reading and
+    // rendering what is not.
+    HttpAnswer readRankingPage(class RankingStore &store, const QString &visitorId, qint64 now,
+                               const PageCache::Periods &periods);
     void handleApi(const QUrlQuery &query, const HttpReply &reply);
     void handleHealth(const HttpReply &reply);
     // An answer that waited has been given.
@@ -60,6 +65,7 @@ private:
     std::unique_ptr<StoreWorker> m_worker;
     std::unique_ptr<HttpDaemon> m_http;
     Metrics m_metrics;
+    PageCache m_pages;
     class MetricsHandler;
     std::unique_ptr<MetricsHandler> m_metricsHandler;
     std::unique_ptr<HttpDaemon> m_metricsHttp;

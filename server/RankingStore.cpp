@@ -12,6 +12,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <cstring>
 #include <libpq-fe.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
@@ -238,6 +239,20 @@ bool RankingStore::connect()
         }
     }
     m_statements = std::move(statements);
+    if (isPostgres(m_config) && m_role == Role::Reader) {
+        // Every server's commits that change boards notify this channel, so
+        // that each server's kept pages follow the others' entries.
+        QSqlQuery listen(db);
+        if (!listen.exec(QStringLiteral("LISTEN ") + QLatin1String(BoardsChannel)))
+            return fail(QStringLiteral("cannot listen for board changes"), listen);
+        // A server that shuts down says so on this idle connection; libpq
+        // would print it, and the outage is told once by the store already.
+        if (PGconn *connection = nativeHandle<PGconn>(db, {"PGconn*", "pg_conn*"}))
+            PQsetNoticeProcessor(connection, [](void *, const char *) {}, nullptr);
+    }
+    // Whatever was kept from before may have changed meanwhile.
+    if (m_changeListener)
+        m_changeListener(true);
     return true;
 }
 
@@ -457,6 +472,19 @@ bool RankingStore::runTransaction(const QList<PendingEntry> &entries, QList<Entr
         }
         answers->append(answer);
     }
+    if (isPostgres(m_config)) {
+        // Delivered to every listening server when the transaction commits.
+        const bool rows = std::any_of(answers->cbegin(), answers->cend(),
+                                      [](EntryAnswer answer) { return answer == EntryAnswer::Ok; });
+        QSqlQuery notify(db);
+        if (!notify.exec(QStringLiteral("NOTIFY %1, '%2'")
+                             .arg(QLatin1String(BoardsChannel),
+                                  QLatin1String(rows ? BoardsRowsChanged : BoardsTotalsOnly)))) {
+            fail(QStringLiteral("cannot tell other servers of the change"), notify);
+            rollback(db);
+            return false;
+        }
+    }
     // Past the deadline the players are told of an error, so nothing may be committed.
     if (!m_watchdog->beginCommit(m_config.deadlineMs)) {
         m_lastError = QStringLiteral("the entries could not be stored within %1 ms").arg(m_config.deadlineMs);
@@ -634,20 +662,8 @@ std::optional<BoardView> RankingStore::board(int mode, Board board, const QStrin
         return std::nullopt;
     };
 
-    if (!isPostgres(m_config)) {
-        if (checkFiles() != Files::Intact) {
-            close();
-            return std::nullopt;
-        }
-        if (!s.dataVersion.exec() || !s.dataVersion.next())
-            return broken(QStringLiteral("cannot read the data version"), s.dataVersion);
-        const qint64 version = s.dataVersion.value(0).toLongLong();
-        s.dataVersion.finish();
-        if (version != m_dataVersion) {
-            m_cache.clear();
-            m_dataVersion = version;
-        }
-    }
+    if (!isPostgres(m_config) && !checkDataVersion())
+        return std::nullopt;
 
     BoardView view;
     view.mode = mode;
@@ -686,26 +702,113 @@ std::optional<BoardView> RankingStore::board(int mode, Board board, const QStrin
     bool visitorShown = false;
     for (const BoardRow &row : std::as_const(view.rows))
         visitorShown = visitorShown || (!visitorId.isEmpty() && row.userId == visitorId);
-
     if (!visitorId.isEmpty() && !visitorShown) {
-        bindAll(s.visitorRow, {mode, boardNumber, period, visitorId});
-        if (!s.visitorRow.exec())
-            return broken(QStringLiteral("cannot read a board"), s.visitorRow);
-        if (s.visitorRow.next()) {
-            BoardRow row;
-            row.name = s.visitorRow.value(0).toString();
-            row.userId = visitorId;
-            row.score = s.visitorRow.value(1).toInt();
-            row.reachedMs = s.visitorRow.value(2).toLongLong();
-            s.visitorRow.finish();
-            bindAll(s.countHigher, {mode, boardNumber, period, row.score});
-            if (!s.countHigher.exec() || !s.countHigher.next())
-                return broken(QStringLiteral("cannot rank a row"), s.countHigher);
-            row.rank = int(s.countHigher.value(0).toLongLong() + 1);
-            s.countHigher.finish();
-            view.visitorBelow = row;
-        }
-        s.visitorRow.finish();
+        const std::optional<VisitorStanding> own = standing(mode, board, visitorId, nowMs);
+        if (!own)
+            return std::nullopt;
+        view.visitorBelow = own->row;
     }
     return view;
+}
+
+std::optional<VisitorStanding> RankingStore::standing(int mode, Board board, const QString &visitorId,
+                                                      qint64 nowMs)
+{
+    if (!ensureOpen())
+        return std::nullopt;
+    Statements &s = *m_statements;
+    const qint64 period = periodKey(board, nowMs, m_zone);
+    const int boardNumber = int(board);
+    auto broken = [this](const QString &what, const QSqlQuery &query) {
+        fail(what, query);
+        close();
+        return std::nullopt;
+    };
+    VisitorStanding own;
+    bindAll(s.visitorRow, {mode, boardNumber, period, visitorId});
+    if (!s.visitorRow.exec())
+        return broken(QStringLiteral("cannot read a board"), s.visitorRow);
+    if (s.visitorRow.next()) {
+        BoardRow row;
+        row.name = s.visitorRow.value(0).toString();
+        row.userId = visitorId;
+        row.score = s.visitorRow.value(1).toInt();
+        row.reachedMs = s.visitorRow.value(2).toLongLong();
+        s.visitorRow.finish();
+        bindAll(s.countHigher, {mode, boardNumber, period, row.score});
+        if (!s.countHigher.exec() || !s.countHigher.next())
+            return broken(QStringLiteral("cannot rank a row"), s.countHigher);
+        row.rank = int(s.countHigher.value(0).toLongLong() + 1);
+        s.countHigher.finish();
+        own.row = row;
+    }
+    s.visitorRow.finish();
+    const QString key = QStringLiteral("%1/%2/%3").arg(mode).arg(boardNumber).arg(period);
+    const auto cached = m_cache.constFind(key);
+    if (cached != m_cache.cend()) {
+        own.total = cached->total;
+    } else {
+        bindAll(s.countTotal, {mode, boardNumber, period});
+        if (!s.countTotal.exec() || !s.countTotal.next())
+            return broken(QStringLiteral("cannot count a board"), s.countTotal);
+        own.total = s.countTotal.value(0).toLongLong();
+        s.countTotal.finish();
+    }
+    return own;
+}
+
+bool RankingStore::checkDataVersion()
+{
+    Statements &s = *m_statements;
+    if (checkFiles() != Files::Intact) {
+        close();
+        return false;
+    }
+    if (!s.dataVersion.exec() || !s.dataVersion.next()) {
+        fail(QStringLiteral("cannot read the data version"), s.dataVersion);
+        close();
+        return false;
+    }
+    const qint64 version = s.dataVersion.value(0).toLongLong();
+    s.dataVersion.finish();
+    if (version != m_dataVersion) {
+        const bool first = m_dataVersion < 0;
+        m_cache.clear();
+        m_dataVersion = version;
+        // Another connection committed: this process's writer or another
+        // process, which may have changed any row.
+        if (!first && m_changeListener)
+            m_changeListener(true);
+    }
+    return true;
+}
+
+void RankingStore::pollChanges()
+{
+    if (!m_statements)
+        return;
+    if (!isPostgres(m_config)) {
+        checkDataVersion();
+        return;
+    }
+    PGconn *connection = nativeHandle<PGconn>(QSqlDatabase::database(m_connectionName, false),
+                                              {"PGconn*", "pg_conn*"});
+    if (!connection)
+        return;
+    // Reads what the socket holds without waiting; notifications that came
+    // with the answer to a query are queued in libpq already.
+    if (PQconsumeInput(connection) == 0) {
+        m_lastError = QString::fromUtf8(PQerrorMessage(connection)).simplified();
+        close();
+        return;
+    }
+    bool any = false;
+    bool rows = false;
+    while (PGnotify *notice = PQnotifies(connection)) {
+        any = true;
+        rows = rows || std::strcmp(notice->extra, BoardsTotalsOnly) != 0;
+        PQfreemem(notice);
+    }
+    if (any && m_changeListener)
+        m_changeListener(rows);
 }

@@ -69,6 +69,22 @@ public:
 
     // The board of a mode at a moment; visitorId may be empty.
     std::optional<BoardView> board(int mode, Board board, const QString &visitorId, qint64 nowMs);
+    // A visitor's own row on a board, ranked, whether among the first rows
+    // or not, and the board's total.
+    std::optional<VisitorStanding> standing(int mode, Board board, const QString &visitorId, qint64 nowMs);
+
+    // Told, on this store's thread, when the boards may have changed by
+    // another connection's commit or while the connection was closed; rows
+    // is false when only totals and rows below the first may have changed.
+    void setChangeListener(std::function<void(bool rows)> listener) { m_changeListener = std::move(listener); }
+    // Looks, without waiting, for commits of other connections: SQLite's
+    // data version, PostgreSQL's notifications. Never opens a connection.
+    void pollChanges();
+
+    // PostgreSQL's channel of board changes, and its payloads.
+    static constexpr char BoardsChannel[] = "tovrika_boards";
+    static constexpr char BoardsRowsChanged[] = "rows";
+    static constexpr char BoardsTotalsOnly[] = "totals";
 
     // Administration, each in one transaction on this (a writer's)
     // connection; running servers see the change at their next read.
@@ -97,6 +113,9 @@ private:
     };
     static FileId fileId(const QString &path);
     bool ensureOpen();
+    // SQLite: clears what is kept when another connection has committed;
+    // false (and closed) when the files or the database failed.
+    bool checkDataVersion();
     bool connect();
     bool prepareSession();
     bool runTransaction(const QList<PendingEntry> &entries, QList<EntryAnswer> *answers);
@@ -132,6 +151,7 @@ private:
     };
     QHash<QString, CachedBoard> m_cache;
     qint64 m_dataVersion = -1;
+    std::function<void(bool rows)> m_changeListener;
     // The SQLite file and its write-ahead log as opened; a zero inode is not
     // checked.
     FileId m_databaseFile;

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QMetaObject>
 #include <QMutexLocker>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -31,7 +32,21 @@ bool StoreWorker::start(QString *error)
         this, [&] { opened = m_store->open(error); }, Qt::BlockingQueuedConnection);
     if (opened) {
         QMetaObject::invokeMethod(
-            &m_reader, [&] { opened = m_readStore->open(error); }, Qt::BlockingQueuedConnection);
+            &m_reader,
+            [&] {
+                if (m_changeObserver)
+                    m_readStore->setChangeListener(m_changeObserver);
+                opened = m_readStore->open(error);
+                if (!opened)
+                    return;
+                // Other processes' commits are seen within this time even
+                // when no page is read meanwhile.
+                m_pollTimer = new QTimer(&m_reader);
+                m_pollTimer->setInterval(20);
+                QObject::connect(m_pollTimer, &QTimer::timeout, &m_reader, [this] { m_readStore->pollChanges(); });
+                m_pollTimer->start();
+            },
+            Qt::BlockingQueuedConnection);
     }
     if (!opened)
         stop();
@@ -42,7 +57,13 @@ void StoreWorker::stop()
 {
     if (m_readThread.isRunning()) {
         QMetaObject::invokeMethod(
-            &m_reader, [this] { m_readStore->close(); }, Qt::BlockingQueuedConnection);
+            &m_reader,
+            [this] {
+                delete m_pollTimer;
+                m_pollTimer = nullptr;
+                m_readStore->close();
+            },
+            Qt::BlockingQueuedConnection);
         m_readThread.quit();
         m_readThread.wait();
     }
@@ -74,6 +95,9 @@ void StoreWorker::read(std::function<void(RankingStore &)> job)
     QMetaObject::invokeMethod(
         &m_reader,
         [this, job = std::move(job)] {
+            // What other connections committed is known before the job
+            // decides what it may keep.
+            m_readStore->pollChanges();
             m_readStore->armDeadline(QDeadlineTimer(m_deadlineMs));
             job(*m_readStore);
             m_readStore->disarmDeadline();
@@ -138,6 +162,9 @@ void StoreWorker::drain()
             QElapsedTimer timer;
             timer.start();
             answers = m_store->submit(entries, QDeadlineTimer(firstArrival + m_deadlineMs - now));
+            // Before any player is answered: a page read after an OK shows it.
+            if (answers && m_changeObserver)
+                m_changeObserver(answers->contains(EntryAnswer::Ok));
             if (m_commitObserver)
                 m_commitObserver(int(entries.size()), double(timer.nsecsElapsed()) / 1e9, answers.has_value());
             report(Path::Write, answers.has_value(), m_store->lastError());

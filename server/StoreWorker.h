@@ -51,6 +51,12 @@ public:
     using CommitObserver = std::function<void(int entries, double seconds, bool committed)>;
     void setCommitObserver(CommitObserver observer) { m_commitObserver = std::move(observer); }
 
+    // Told when the boards may have changed: after each commit of entries
+    // (rows when one of them ranked in), and when the reader finds another
+    // connection's commit. Runs on a store thread; set before start().
+    using ChangeObserver = std::function<void(bool rows)>;
+    void setChangeObserver(ChangeObserver observer) { m_changeObserver = std::move(observer); }
+
     // Entries queued or being committed.
     int inFlight() const;
 
@@ -81,4 +87,7 @@ private:
     int m_committing = 0;
     bool m_groupCommit = true;
     CommitObserver m_commitObserver;
+    ChangeObserver m_changeObserver;
+    // On the read thread: looks for other connections' commits between reads.
+    class QTimer *m_pollTimer = nullptr;
 };

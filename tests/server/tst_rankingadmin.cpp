@@ -67,7 +67,11 @@ void tst_RankingAdmin::cheaterIsTakenOutWhileTheServerRuns()
     QCOMPARE(server.get(entryTarget(301, "Cheat", "666")).body, QByteArray("OK"));
     QCOMPARE(server.get(entryTarget(100, "Honest", "1")).body, QByteArray("CANNOT_RANK_IN"));
 
+    const QByteArray page = "/wuppet/wpbrand/tovrika/";
+    QVERIFY(server.get(page).body.contains("Cheat"));
     QCOMPARE(admin({"remove", "--id", "666"}), 0);
+    // The page that the server keeps follows, soon after, another process's change.
+    QTRY_VERIFY_WITH_TIMEOUT(!server.get(page).body.contains("Cheat"), 2000);
     // The running server shows the change at its next read, counts included.
     QJsonObject all = board(server);
     QCOMPARE(all.value("total").toInt(), 1);

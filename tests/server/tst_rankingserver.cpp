@@ -1,6 +1,7 @@
 // Checks the real tovrika-ranking on loopback, over its database (SQLite, or
 // PostgreSQL with TOVRIKA_TEST_DATABASE=postgresql): each answer word, the
-// status of each malformed entry, the rate limit, the pages, the JSON
+// status of each malformed entry, the rate limit, the pages (and that the
+// page kept between changes follows every entry), the JSON
 // boards, methods and paths, the access log and the options.
 #include "server/DatabaseConfig.h"
 #include "server/support/ServerProcess.h"
@@ -28,6 +29,7 @@ private slots:
     void rateLimitPerAddressAndPerId();
     void rankingPageShowsBoardsAndTheVisitor();
     void storedTextIsEscapedOnThePage();
+    void keptPageFollowsEveryEntry();
     void jsonBoards();
     void methodsAndPaths();
     void accessLogAndTermination();
@@ -154,6 +156,36 @@ void tst_RankingServer::rankingPageShowsBoardsAndTheVisitor()
         QCOMPARE(reply.status, 200);
         QVERIFY(!reply.body.contains("class=\"own\""));
         QVERIFY(!reply.body.contains("Me"));
+    }
+}
+
+void tst_RankingServer::keptPageFollowsEveryEntry()
+{
+    QVERIFY(startServer({QStringLiteral("--top"), QStringLiteral("1"), QStringLiteral("--rate"), QStringLiteral("0")}));
+    const QByteArray page = "/wuppet/wpbrand/tovrika/", mine = page + "?id=2";
+    const QByteArray ownRow = "<tr class=\"own\"><td class=\"rank\"";
+    // Each step: an entry, its answer, then what the page with and without the visitor 2 must hold.
+    // Entries that do not rank in change only the visitor's part; the others the boards too.
+    const struct
+    {
+        int score;
+        const char *name, *id, *answer, *plain, *visitor;
+    } steps[] = {
+        {90, "Top", "1", "OK", "Top", "Top"},
+        {50, "Mine", "2", "CANNOT_RANK_IN", "Top", ">2</td><td class=\"name\">Mine</td><td class=\"score\">50<"},
+        {60, "Mine", "2", "CANNOT_RANK_IN", "Top", ">2</td><td class=\"name\">Mine</td><td class=\"score\">60<"},
+        {70, "Other", "3", "CANNOT_RANK_IN", "Top", ">3</td><td class=\"name\">Mine</td>"},
+        {95, "Mine", "2", "OK", "Mine", ">1</td><td class=\"name\">Mine</td><td class=\"score\">95<"},
+    };
+    for (const auto &step : steps) {
+        // Both pages are kept before the entry, so that the entry must replace them.
+        m_server->get(page);
+        m_server->get(mine);
+        QCOMPARE(m_server->get(entryTarget(step.score, step.name, step.id)).body, QByteArray(step.answer));
+        const QByteArray plain = m_server->get(page).body, visitor = m_server->get(mine).body;
+        QVERIFY2(plain.contains(step.plain) && !plain.contains("class=\"own\""), step.name);
+        const bool ownStep = QByteArray(step.visitor).startsWith('>');
+        QVERIFY2(visitor.contains(ownStep ? ownRow + step.visitor : QByteArray(step.visitor)), step.name);
     }
 }
 
