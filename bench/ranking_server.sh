@@ -51,6 +51,50 @@ measure() {
     printf '%-12s %-22s %10s %10s %10s  %s\n' "$backend" "$what" "$rate" "$p50" "$p99" "${errors:-none}"
 }
 
+# nginx serving the same bytes from files, and a fixed "OK" on the entry
+# path: the yardstick of what this machine gives a static page.
+nginx_port=38653
+start_nginx() {
+    local dir=$work/nginx
+    mkdir -p "$dir/www"
+    chmod 755 "$work" "$dir" "$dir/www"
+    cat >"$dir/nginx.conf" <<CONF
+daemon off;
+worker_processes auto;
+pid $dir/nginx.pid;
+error_log $dir/error.log;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    client_body_temp_path $dir/body;
+    proxy_temp_path $dir/proxy;
+    fastcgi_temp_path $dir/fastcgi;
+    uwsgi_temp_path $dir/uwsgi;
+    scgi_temp_path $dir/scgi;
+    server {
+        listen 127.0.0.1:$nginx_port;
+        root $dir/www;
+        default_type "text/html; charset=utf-8";
+        location = /cgi-bin/tovrika/tovrentry.cgi { default_type "text/plain; charset=utf-8"; return 200 "OK"; }
+    }
+}
+CONF
+    nginx -p "$dir/" -e "$dir/error.log" -c "$dir/nginx.conf" &
+    pids+=($!)
+    for _ in $(seq 100); do
+        curl -s -o /dev/null "http://127.0.0.1:$nginx_port/cgi-bin/tovrika/tovrentry.cgi" && return 0
+        sleep 0.05
+    done
+    echo "nginx did not start: $(cat "$dir/error.log")" >&2
+    return 1
+}
+# ratio WHAT OURS NGINX: both rates and their quotient.
+ratio() {
+    printf '%-12s %-22s %10s of nginx %s = %s\n' "$backend" "$1" "$2" "$3" \
+        "$(awk -v a="$2" -v b="$3" 'BEGIN { printf "%.2f", a / b }')"
+}
+rate_of() { cut -c37-46 <<<"$1" | tr -d ' '; }
+
 postgres_url=
 start_postgres() {
     local bin
@@ -86,6 +130,8 @@ new_database() {
 
 echo "CPU: $(nproc) cores; $seconds s per run; 64 connections for entries, 8 and 16 for the page, 4 for the page beside 64 sending entries"
 printf '%-12s %-22s %10s %10s %10s  %s\n' backend measurement "req/s" p50 p99 errors
+nginx_ready=
+if command -v nginx >/dev/null && start_nginx; then nginx_ready=1; else echo "(no nginx: its rows are left out)"; fi
 backends=(sqlite)
 start_postgres && backends+=(postgresql) || echo "(no PostgreSQL: its rows are left out)"
 for backend in "${backends[@]}"; do
@@ -95,8 +141,15 @@ for backend in "${backends[@]}"; do
         [ $commits = grouped ] || extra=(--commit-each)
         start_server --database "$database" "${extra[@]}"
         what="entries, commit $commits"
-        measure -t2 -c64 -d"${seconds}s" -s "$here/server/entries.lua" "http://127.0.0.1:$port"
+        ours=$(measure -t2 -c64 -d"${seconds}s" -s "$here/server/entries.lua" "http://127.0.0.1:$port")
+        echo "$ours"
         stop_server
+        if [ $commits = grouped ] && [ -n "$nginx_ready" ]; then
+            what="nginx, fixed OK"
+            theirs=$(measure -t2 -c64 -d"${seconds}s" -s "$here/server/entries.lua" "http://127.0.0.1:$nginx_port")
+            echo "$theirs"
+            ratio "entries / nginx" "$(rate_of "$ours")" "$(rate_of "$theirs")"
+        fi
     done
     database=$(new_database page)
     "$seed" "$database" 1000000 >/dev/null
@@ -106,6 +159,26 @@ for backend in "${backends[@]}"; do
         what="page, 1M, $clients clients"
         measure -t2 -c$clients -d"${seconds}s" "http://127.0.0.1:$port/wuppet/wpbrand/tovrika/?id=500000"
     done
+    # Beside nginx serving the very same bytes from a file, with and without a visitor.
+    if [ -n "$nginx_ready" ]; then
+        curl -s -o "$work/nginx/www/plain.html" "http://127.0.0.1:$port/wuppet/wpbrand/tovrika/"
+        curl -s -o "$work/nginx/www/visitor.html" "http://127.0.0.1:$port/wuppet/wpbrand/tovrika/?id=500000"
+        chmod 644 "$work"/nginx/www/*.html
+        for kind in plain visitor; do
+            query=
+            [ $kind = plain ] || query='?id=500000'
+            what="page $kind, 8 clients"
+            ours=$(measure -t2 -c8 -d"${seconds}s" "http://127.0.0.1:$port/wuppet/wpbrand/tovrika/$query")
+            echo "$ours"
+            what="nginx, same file"
+            theirs=$(measure -t2 -c8 -d"${seconds}s" "http://127.0.0.1:$nginx_port/$kind.html")
+            echo "$theirs"
+            ratio "page $kind / nginx" "$(rate_of "$ours")" "$(rate_of "$theirs")"
+        done
+        # Visitors who each come once: nothing of theirs is kept yet.
+        what="page, a new visitor each"
+        measure -t2 -c8 -d"${seconds}s" -s "$here/server/visitors.lua" "http://127.0.0.1:$port"
+    fi
     # The page while entries are committed: it must not wait behind them.
     wrk -t2 -c64 -d"$((seconds + 2))s" -s "$here/server/entries.lua" "http://127.0.0.1:$port" >"$work/entries.out" 2>&1 &
     entries_pid=$!

@@ -237,11 +237,16 @@ MHD_Result HttpDaemon::Private::respond(MHD_Connection *connection, RequestState
         if (auto *socket = static_cast<Connection *>(info->socket_context))
             socket->answerQueuedMs = monotonicMs();
     }
-    MHD_Response *response = MHD_create_response_from_buffer(size_t(answer.body.size()),
-                                                              const_cast<char *>(answer.body.constData()),
-                                                              MHD_RESPMEM_MUST_COPY);
-    if (!response)
+    // The response holds a share of the body's bytes instead of a copy: a
+    // kept page goes out as it is kept.
+    auto *body = new QByteArray(answer.body);
+    MHD_Response *response = MHD_create_response_from_buffer_with_free_callback_cls(
+        size_t(body->size()), const_cast<char *>(body->constData()),
+        [](void *bytes) { delete static_cast<QByteArray *>(bytes); }, body);
+    if (!response) {
+        delete body;
         return MHD_NO;
+    }
     if (!answer.contentType.isEmpty())
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.constData());
     MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
