@@ -32,6 +32,8 @@ AS $body$
 DECLARE
     v_log_sequence REGCLASS := pg_get_serial_sequence('entry_log', 'id')::REGCLASS;
     v_banned TEXT[];
+    v_boards TEXT[];
+    v_cutoffs INTEGER[];
     v_seqs BIGINT[] := '{}';
     v_answers BOOLEAN[] := '{}';
     v_ranks_in BOOLEAN;
@@ -50,6 +52,25 @@ BEGIN
     END IF;
     -- A banned ID is told nothing but that it did not rank in.
     SELECT coalesce(array_agg(b.uid), '{}') INTO v_banned FROM banned b WHERE b.uid = ANY (p_uid);
+    -- An entry below the score whose rows, with those above it, fill a
+    -- board's first rows cannot rank in there. Within the batch rows are
+    -- only added or raised, so that holds for all of its entries: the
+    -- cutoff of each board is read once, and an entry below it on all
+    -- three boards is placed without being ranked. None when the first
+    -- rows are not full.
+    SELECT array_agg(k.mode || '/' || k.board || '/' || k.period), array_agg(t.score)
+      INTO v_boards, v_cutoffs
+      FROM (SELECT DISTINCT e.mode, b.board, CASE b.board WHEN 0 THEN e.today WHEN 1 THEN e.week ELSE 0 END AS period
+              FROM unnest(p_mode, p_today, p_week) AS e (mode, today, week)
+             CROSS JOIN (VALUES (0), (1), (2)) AS b (board)) AS k
+      LEFT JOIN LATERAL (
+           SELECT r.score FROM (
+               SELECT a.score, sum(a.n) OVER (ORDER BY a.score DESC) AS running FROM (
+                   SELECT c.score, c.n FROM score_count c
+                    WHERE c.mode = k.mode AND c.board = k.board AND c.period = k.period AND c.n > 0
+                    ORDER BY c.score DESC LIMIT p_top) AS a) AS r
+            WHERE r.running >= p_top
+            ORDER BY r.score DESC LIMIT 1) AS t ON true;
 
     FOR i IN 1 .. coalesce(array_length(p_at_ms, 1), 0) LOOP
         e_at_ms := p_at_ms[i];
@@ -59,7 +80,36 @@ BEGIN
         e_score := p_score[i];
         e_seq := nextval(v_log_sequence);
         v_ranks_in := false;
-        IF NOT e_uid = ANY (v_banned) THEN
+        IF e_uid = ANY (v_banned) THEN
+            -- Told nothing but that it did not rank in.
+            NULL;
+        ELSIF e_score < v_cutoffs[array_position(v_boards, e_mode || '/0/' || p_today[i])]
+          AND e_score < v_cutoffs[array_position(v_boards, e_mode || '/1/' || p_week[i])]
+          AND e_score < v_cutoffs[array_position(v_boards, e_mode || '/2/0')] THEN
+            -- As below, without ranking.
+            WITH placed AS (
+                INSERT INTO best AS b (mode, board, period, uid, name, score, reached_ms, seq)
+                VALUES (e_mode, 0, p_today[i], e_uid, e_name, e_score, e_at_ms, e_seq),
+                       (e_mode, 1, p_week[i], e_uid, e_name, e_score, e_at_ms, e_seq),
+                       (e_mode, 2, 0, e_uid, e_name, e_score, e_at_ms, e_seq)
+                    ON CONFLICT (mode, board, period, uid) DO UPDATE SET seq = b.seq
+                RETURNING b.board, b.period, b.ctid AS id, b.score, b.seq),
+            step AS (
+                SELECT p.board, p.period, p.id, p.score AS old_score,
+                       CASE WHEN p.seq = e_seq THEN 0 WHEN p.score < e_score THEN 1 ELSE 2 END AS kind
+                  FROM placed p),
+            counted AS (
+                INSERT INTO score_count AS c (mode, board, period, score, n)
+                SELECT e_mode, s.board, s.period, e_score, 1 FROM step s WHERE s.kind IN (0, 1)
+                 UNION ALL
+                SELECT e_mode, s.board, s.period, s.old_score, -1 FROM step s WHERE s.kind = 1
+                    ON CONFLICT (mode, board, period, score) DO UPDATE SET n = c.n + excluded.n)
+            SELECT array_agg(s.id) FILTER (WHERE s.kind = 1) INTO v_raise FROM step s;
+            IF v_raise IS NOT NULL THEN
+                UPDATE best SET name = e_name, score = e_score, reached_ms = e_at_ms, seq = e_seq
+                 WHERE ctid = ANY (v_raise);
+            END IF;
+        ELSE
             -- kind: 0 a new row, 1 a lower row to raise, 2 an equal row
             -- that stays as first reached, 3 a higher row: this score cannot
             -- stand there. A row that was there is locked and left as it was
