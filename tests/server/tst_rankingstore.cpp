@@ -292,13 +292,14 @@ void tst_RankingStore::batchesAnswerAsOneByOneOnSqlite()
     auto store = openStore(3);
     // Ranked in and not, equal scores reached later, a lower and a better
     // score of the same ID within one batch, the other mode, a banned ID, a
-    // new day, with rows and counts carried from batch to batch.
+    // new day, with rows and counts carried from batch to batch; an equal
+    // score again at the score that fills the first rows.
     const QList<QList<PendingEntry>> batches{
         {entry(50, "A", "1", Monday), entry(40, "B", "2", Monday + 1), entry(40, "C", "3", Monday + 2),
          entry(30, "D", "4", Monday + 3), entry(60, "A2", "1", Monday + 4), entry(45, "E", "5", Monday + 5, 1),
          entry(40, "B", "2", Monday + 6), entry(10, "A3", "1", Monday + 7), entry(40, "C", "3", Monday + 8)},
-        {entry(99, "F", "6", Monday + 10), entry(45, "C2", "3", Monday + 11), entry(40, "G", "7", Monday + 12),
-         entry(45, "H", "8", Monday + 12), entry(1, "I", "9", Monday + Day)},
+        {entry(40, "B", "2", Monday + 9), entry(99, "F", "6", Monday + 10), entry(45, "C2", "3", Monday + 11),
+         entry(40, "G", "7", Monday + 12), entry(45, "H", "8", Monday + 12), entry(1, "I", "9", Monday + Day)},
         {entry(99, "F", "6", Monday + Day + 1), entry(45, "C", "3", Monday + Day + 2),
          entry(61, "J", "10", Monday + 2 * Day), entry(45, "H", "8", Monday + 2 * Day)},
     };
