@@ -1,5 +1,6 @@
 // The operator's side of the store: removing and banning cheaters,
 // rebuilding the boards from the log, backing up and listing an ID.
+#include "server/PostgresBatch.h"
 #include "server/RankingStore.h"
 
 #include <QDateTime>
@@ -35,6 +36,12 @@ bool RankingStore::transact(const QString &what, const std::function<bool(QSqlQu
             return false;
         }
         done = work(query);
+        // Each of these changes the boards: servers that serve them from
+        // PostgreSQL read them afresh at the commit.
+        if (done && m_config.kind == DatabaseConfig::Kind::Postgres)
+            done = query.exec(QStringLiteral("SELECT pg_notify('%1', '%2')")
+                                  .arg(QLatin1String(PostgresBatch::Channel),
+                                       QLatin1String(PostgresBatch::RowsChanged)));
         if (!done && m_lastError.isEmpty())
             fail(what, query);
         // Running servers keep their pages until told that rows changed.

@@ -1,8 +1,10 @@
 #include "server/RankingStore.h"
 
+#include "server/PostgresBatch.h"
 #include "server/SqliteShm.h"
 #include "server/Watchdog.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -51,11 +53,13 @@ struct RankingStore::Statements
     explicit Statements(const QSqlDatabase &db)
         : logInsert(db), logAnswer(db), bestSelect(db), bestInsert(db), bestUpdate(db), countAdd(db),
           countHigher(db), countEqualBefore(db), countTotal(db), topRows(db), visitorRow(db), dataVersion(db),
-          bannedSelect(db)
+          bannedSelect(db), batchSubmit(db)
     {
     }
     QSqlQuery logInsert, logAnswer, bestSelect, bestInsert, bestUpdate, countAdd;
     QSqlQuery countHigher, countEqualBefore, countTotal, topRows, visitorRow, dataVersion, bannedSelect;
+    // PostgreSQL's writer only: a whole batch in one call.
+    QSqlQuery batchSubmit;
 };
 
 RankingStore::RankingStore(DatabaseConfig config, int top, QTimeZone zone, QString connectionName, Role role)
@@ -238,6 +242,12 @@ bool RankingStore::connect()
             return fail(QStringLiteral("cannot prepare a statement"), *statement.query);
         }
     }
+    if (isPostgres(m_config) && m_role == Role::Writer) {
+        if (!statements->batchSubmit.prepare(PostgresBatch::callStatement()))
+            return fail(QStringLiteral("cannot prepare a statement"), statements->batchSubmit);
+        if (!measureServerClock(db))
+            return false;
+    }
     m_statements = std::move(statements);
     if (isPostgres(m_config) && m_role == Role::Reader) {
         // Every server's commits that change boards notify this channel, so
@@ -256,6 +266,19 @@ bool RankingStore::connect()
     return true;
 }
 
+bool RankingStore::measureServerClock(const QSqlDatabase &db)
+{
+    // Taken as late as the answer came, the server's clock is read as ahead
+    // by no more than it is: deadlines given in it come early, never late.
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT (extract(epoch FROM clock_timestamp()) * 1000)::BIGINT"))
+        || !query.next())
+        return fail(QStringLiteral("cannot read the database server's clock"), query);
+    m_serverClockAheadMs = query.value(0).toLongLong() - QDateTime::currentMSecsSinceEpoch();
+    m_serverClockRead = QDeadlineTimer(ServerClockValidMs);
+    return true;
+}
+
 bool RankingStore::migrate()
 {
     QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
@@ -270,6 +293,10 @@ bool RankingStore::migrate()
         db.rollback();
         return false;
     };
+    // Servers started at once on one database migrate one after the other:
+    // the later one finds the schema made and leaves it.
+    if (postgres && !query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext('tovrika-ranking schema'))")))
+        return abandon(QStringLiteral("cannot lock the schema"));
     if (!query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")))
         return abandon(QStringLiteral("cannot create the schema"));
     if (!query.exec(QStringLiteral("SELECT version FROM schema_version")))
@@ -335,6 +362,15 @@ bool RankingStore::migrate()
             if (!query.exec(statement))
                 return abandon(QStringLiteral("cannot migrate the schema to version 2"));
         }
+    }
+    if (version < 3) {
+        // Version 3: on PostgreSQL, the function that places a whole batch
+        // of entries in one call. A change of its definition comes with a
+        // version of its own, so that an older server never replaces a newer one.
+        if (postgres && !query.exec(PostgresBatch::createFunction()))
+            return abandon(QStringLiteral("cannot migrate the schema to version 3"));
+        if (!query.exec(QStringLiteral("UPDATE schema_version SET version = 3")))
+            return abandon(QStringLiteral("cannot migrate the schema to version 3"));
     }
     if (!db.commit()) {
         m_lastError = QStringLiteral("cannot commit the schema: ") + db.lastError().text();
@@ -499,6 +535,64 @@ bool RankingStore::runTransaction(const QList<PendingEntry> &entries, QList<Entr
     return true;
 }
 
+bool RankingStore::runBatch(const QList<PendingEntry> &entries, QDeadlineTimer deadline, QList<EntryAnswer> *answers)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    m_lastSqlState.clear();
+    if (m_serverClockRead.hasExpired() && !measureServerClock(db))
+        return false;
+    QList<qint64> atMs, modes, scores, today, week;
+    QStringList clients, userIds, names;
+    for (const PendingEntry &pending : entries) {
+        atMs.append(pending.atMs);
+        clients.append(pending.client);
+        userIds.append(pending.entry.userId);
+        names.append(pending.entry.name);
+        modes.append(pending.entry.mode);
+        scores.append(pending.entry.score);
+        // The periods are the C++ ones, so that the zone's rules live in one place.
+        today.append(periodKey(Board::Today, pending.atMs, m_zone));
+        week.append(periodKey(Board::Week, pending.atMs, m_zone));
+    }
+    // The statement commits as it ends; the function checks the deadline
+    // before, and leaves the commit a quarter of the deadline (up to a second)
+    // to end within it.
+    QVariant serverDeadline{QMetaType(QMetaType::LongLong)};
+    if (!deadline.isForever()) {
+        const qint64 commitMs = std::min<qint64>(m_config.deadlineMs / 4, 1000);
+        serverDeadline = QDateTime::currentMSecsSinceEpoch() + deadline.remainingTime() - commitMs
+                         + m_serverClockAheadMs;
+    }
+    QSqlQuery &call = m_statements->batchSubmit;
+    bindAll(call, {PostgresBatch::numberArray(atMs), PostgresBatch::textArray(clients),
+                   PostgresBatch::textArray(userIds), PostgresBatch::textArray(names),
+                   PostgresBatch::numberArray(modes), PostgresBatch::numberArray(scores),
+                   PostgresBatch::numberArray(today), PostgresBatch::numberArray(week), m_top, serverDeadline});
+    // A cut from here on may come after the commit: the statement carries it.
+    if (!m_watchdog->beginCommit(0)) {
+        m_lastError = QStringLiteral("the entries could not be stored within %1 ms").arg(m_config.deadlineMs);
+        return false;
+    }
+    if (!call.exec() || !call.next()) {
+        fail(QStringLiteral("cannot store the entries"), call);
+        if (m_lastSqlState == QLatin1String(PostgresBatch::DeadlinePassed))
+            m_lastError = QStringLiteral("the entries could not be stored within %1 ms").arg(m_config.deadlineMs);
+        return false;
+    }
+    const QString text = call.value(0).toString();
+    call.finish();
+    const std::optional<QList<bool>> ranked = PostgresBatch::parseAnswers(text, entries.size());
+    if (!ranked) {
+        // Committed, but with answers that cannot be trusted: told as an error.
+        m_lastError = QStringLiteral("the database answered the entries with %1").arg(text.left(100));
+        return false;
+    }
+    answers->clear();
+    for (bool in : *ranked)
+        answers->append(in ? EntryAnswer::Ok : EntryAnswer::CannotRankIn);
+    return true;
+}
+
 std::optional<QList<EntryAnswer>> RankingStore::submit(const QList<PendingEntry> &entries, QDeadlineTimer deadline)
 {
     constexpr int Attempts = 5;
@@ -511,7 +605,8 @@ std::optional<QList<EntryAnswer>> RankingStore::submit(const QList<PendingEntry>
         }
         armDeadline(deadline);
         QList<EntryAnswer> answers;
-        const bool committed = runTransaction(entries, &answers);
+        const bool committed = isPostgres(m_config) ? runBatch(entries, deadline, &answers)
+                                                    : runTransaction(entries, &answers);
         // A COMMIT that was answered stands, even if the cut came just after.
         const bool cut = disarmDeadline();
         if (committed) {
@@ -528,7 +623,9 @@ std::optional<QList<EntryAnswer>> RankingStore::submit(const QList<PendingEntry>
             return std::nullopt;
         if (!isRetryable(m_lastSqlState) || deadline.hasExpired()) {
             // The connection may be gone; open it again on the next call.
-            close();
+            // One that refused a batch past its deadline is well, and kept.
+            if (m_lastSqlState != QLatin1String(PostgresBatch::DeadlinePassed))
+                close();
             return std::nullopt;
         }
     }

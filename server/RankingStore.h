@@ -101,7 +101,7 @@ public:
     // An ID's log lines and board rows, one text line each.
     std::optional<QStringList> describeId(const QString &userId);
 
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
 
 private:
     struct Statements;
@@ -119,6 +119,10 @@ private:
     bool connect();
     bool prepareSession();
     bool runTransaction(const QList<PendingEntry> &entries, QList<EntryAnswer> *answers);
+    // PostgreSQL: the whole batch in one call of the migration's function,
+    // its own transaction; nothing is committed once the deadline has passed.
+    bool runBatch(const QList<PendingEntry> &entries, QDeadlineTimer deadline, QList<EntryAnswer> *answers);
+    bool measureServerClock(const class QSqlDatabase &db);
     static void rollback(class QSqlDatabase &db);
     enum class Files { Intact, LogRescued, Lost };
     Files checkFiles();
@@ -158,6 +162,12 @@ private:
     FileId m_logFile;
     QString m_filesLost;
     std::unique_ptr<Watchdog> m_watchdog;
+    // How far the PostgreSQL server's clock is ahead of this one's, at most,
+    // for the deadline that the batch function is given; read again after
+    // ServerClockValidMs, as either clock may be set meanwhile.
+    static constexpr qint64 ServerClockValidMs = 60000;
+    qint64 m_serverClockAheadMs = 0;
+    QDeadlineTimer m_serverClockRead;
     // A cut seen by close() before disarmDeadline() asked.
     Watchdog::Cut m_cutBeforeClose = Watchdog::Cut::None;
 };

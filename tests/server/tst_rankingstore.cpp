@@ -7,7 +7,10 @@
 #include "server/support/TestDatabase.h"
 
 #include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -19,6 +22,35 @@ constexpr qint64 Day = 86400000;
 PendingEntry entry(int score, const QString &name, const QString &id, qint64 at, int mode = 0)
 {
     return PendingEntry{RankingProtocol::Entry{score, mode, name, id}, QStringLiteral("127.0.0.1"), at};
+}
+
+// The log and the board rows of a database, one text line each, in an order
+// that does not hang on the database's collation.
+QStringList contents(const DatabaseConfig &config)
+{
+    QStringList lines;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(config.driverName(), QStringLiteral("contents"));
+        config.applyTo(db);
+        QSqlQuery query(db);
+        const std::pair<const char *, int> tables[] = {
+            {"SELECT id, at_ms, client, uid, name, mode, score, answer, removed FROM entry_log", 9},
+            {"SELECT mode, board, period, uid, name, score, reached_ms, seq FROM best", 8},
+            {"SELECT mode, board, period, score, n FROM score_count", 5}};
+        for (const auto &[sql, columns] : tables) {
+            if (!db.open() || !query.exec(QLatin1String(sql)))
+                return {QStringLiteral("cannot read: ") + query.lastError().text()};
+            while (query.next()) {
+                QStringList fields{QString::fromLatin1(sql).section(u' ', -1)};
+                for (int i = 0; i < columns; ++i)
+                    fields << query.value(i).toString();
+                lines << fields.join(u'|');
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("contents"));
+    lines.sort();
+    return lines;
 }
 
 } // namespace
@@ -37,6 +69,9 @@ private slots:
     void visitorBelowTheFirstRowsGetsRankAndShare();
     void everyEntryIsLogged();
     void schemaIsCreatedOnceAndVersioned();
+    void namesAreStoredAsSent();
+    void batchesAnswerAsOneByOneOnSqlite();
+    void commitsNotifyTheBoards();
 
 private:
     std::unique_ptr<RankingStore> openStore(int top);
@@ -222,6 +257,85 @@ void tst_RankingStore::schemaIsCreatedOnceAndVersioned()
         QVERIFY(!edited.open(&error));
         QVERIFY2(error.contains(QLatin1String(word)), qPrintable(error));
     }
+}
+
+void tst_RankingStore::namesAreStoredAsSent()
+{
+    // What would end or split an element of an array or a quoted string.
+    const QStringList names{"\"", "\\", "a,b", "{x}", "}", "NULL", " lead", "tail ", "'", "\\\"", "{\"a\",\"b\"}",
+                            "tab\there", "new\nline", "日本語", "😀", "$body$", "%OK%"};
+    QList<PendingEntry> entries;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        entries << entry(int(i), names[i], QString::number(i + 1), Monday + i);
+    entries[0].client = QStringLiteral("\"\\,{}");
+    auto store = openStore(100);
+    QCOMPARE(submit(*store, entries).size(), names.size());
+    const std::optional<BoardView> view = store->board(0, Board::All, QString(), Monday + 100);
+    QVERIFY(view);
+    QStringList shown;
+    for (const BoardRow &row : view->rows)
+        shown.prepend(row.name); // lowest score first, as sent
+    QCOMPARE(shown, names);
+    const QStringList lines = contents(m_config);
+    QVERIFY2(lines.contains(QStringLiteral("entry_log|1|%1|\"\\,{}|1|\"|0|0|OK|0").arg(Monday)),
+             qPrintable(lines.join(u'\n')));
+}
+
+void tst_RankingStore::batchesAnswerAsOneByOneOnSqlite()
+{
+    if (!TestDatabase::isPostgres())
+        QSKIP("compares PostgreSQL's batches with SQLite's statements; the PostgreSQL run does");
+    QTemporaryDir dir;
+    const DatabaseConfig sqlite = parseDatabaseUrl(QStringLiteral("sqlite:") + dir.filePath("same.sqlite")).config;
+    RankingStore reference(sqlite, 3, QTimeZone("Asia/Tokyo"), QStringLiteral("reference"));
+    QVERIFY(reference.open(nullptr));
+    auto store = openStore(3);
+    // Ranked in and not, equal scores reached later, a lower and a better
+    // score of the same ID within one batch, the other mode, a banned ID, a
+    // new day, with rows and counts carried from batch to batch; an equal
+    // score again at the score that fills the first rows.
+    const QList<QList<PendingEntry>> batches{
+        {entry(50, "A", "1", Monday), entry(40, "B", "2", Monday + 1), entry(40, "C", "3", Monday + 2),
+         entry(30, "D", "4", Monday + 3), entry(60, "A2", "1", Monday + 4), entry(45, "E", "5", Monday + 5, 1),
+         entry(40, "B", "2", Monday + 6), entry(10, "A3", "1", Monday + 7), entry(40, "C", "3", Monday + 8)},
+        {entry(40, "B", "2", Monday + 9), entry(99, "F", "6", Monday + 10), entry(45, "C2", "3", Monday + 11),
+         entry(40, "G", "7", Monday + 12), entry(45, "H", "8", Monday + 12), entry(1, "I", "9", Monday + Day)},
+        {entry(99, "F", "6", Monday + Day + 1), entry(45, "C", "3", Monday + Day + 2),
+         entry(61, "J", "10", Monday + 2 * Day), entry(45, "H", "8", Monday + 2 * Day)},
+    };
+    for (qsizetype i = 0; i < batches.size(); ++i) {
+        // The ID "6" is banned for the second batch only.
+        for (RankingStore *each : {&reference, store.get()})
+            QVERIFY(each->setBanned(QStringLiteral("6"), i == 1, Monday));
+        QCOMPARE(submit(*store, batches[i]), submit(reference, batches[i]));
+    }
+    reference.close();
+    store->close();
+    QCOMPARE(contents(m_config), contents(sqlite));
+}
+
+void tst_RankingStore::commitsNotifyTheBoards()
+{
+    if (!TestDatabase::isPostgres())
+        QSKIP("SQLite notifies nobody; the PostgreSQL run checks this");
+    auto store = openStore(1);
+    QStringList payloads;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(m_config.driverName(), QStringLiteral("listen"));
+        m_config.applyTo(db);
+        QVERIFY(db.open() && db.driver()->subscribeToNotification(QStringLiteral("tovrika_boards")));
+        connect(db.driver(), &QSqlDriver::notification, this,
+                [&](const QString &, QSqlDriver::NotificationSource, const QVariant &payload) {
+                    payloads << payload.toString();
+                });
+        submit(*store, {entry(9, "A", "1", Monday)});
+        QTRY_COMPARE(payloads, QStringList{"rows"});
+        submit(*store, {entry(3, "B", "2", Monday + 1)});
+        QTRY_COMPARE(payloads, (QStringList{"rows", "totals"}));
+        QVERIFY(store->setBanned(QStringLiteral("2"), true, Monday));
+        QTRY_COMPARE(payloads, (QStringList{"rows", "totals", "rows"}));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("listen"));
 }
 
 QTEST_GUILESS_MAIN(tst_RankingStore)
