@@ -36,21 +36,14 @@ bool RankingStore::transact(const QString &what, const std::function<bool(QSqlQu
             return false;
         }
         done = work(query);
-        // Each of these changes the boards: servers that serve them from
-        // PostgreSQL read them afresh at the commit.
+        // Each of these changes the boards: running servers keep their
+        // pages until told, at the commit, that rows changed.
         if (done && m_config.kind == DatabaseConfig::Kind::Postgres)
             done = query.exec(QStringLiteral("SELECT pg_notify('%1', '%2')")
                                   .arg(QLatin1String(PostgresBatch::Channel),
                                        QLatin1String(PostgresBatch::RowsChanged)));
         if (!done && m_lastError.isEmpty())
             fail(what, query);
-        // Running servers keep their pages until told that rows changed.
-        if (done && m_config.kind == DatabaseConfig::Kind::Postgres
-            && !query.exec(QStringLiteral("NOTIFY %1, '%2'")
-                               .arg(QLatin1String(BoardsChannel), QLatin1String(BoardsRowsChanged)))) {
-            done = false;
-            fail(what, query);
-        }
     }
     if (done && !db.commit()) {
         m_lastError = what + QStringLiteral(": cannot commit: ") + db.lastError().text();

@@ -253,7 +253,7 @@ bool RankingStore::connect()
         // Every server's commits that change boards notify this channel, so
         // that each server's kept pages follow the others' entries.
         QSqlQuery listen(db);
-        if (!listen.exec(QStringLiteral("LISTEN ") + QLatin1String(BoardsChannel)))
+        if (!listen.exec(QStringLiteral("LISTEN ") + QLatin1String(PostgresBatch::Channel)))
             return fail(QStringLiteral("cannot listen for board changes"), listen);
         // A server that shuts down says so on this idle connection; libpq
         // would print it, and the outage is told once by the store already.
@@ -507,19 +507,6 @@ bool RankingStore::runTransaction(const QList<PendingEntry> &entries, QList<Entr
             return false;
         }
         answers->append(answer);
-    }
-    if (isPostgres(m_config)) {
-        // Delivered to every listening server when the transaction commits.
-        const bool rows = std::any_of(answers->cbegin(), answers->cend(),
-                                      [](EntryAnswer answer) { return answer == EntryAnswer::Ok; });
-        QSqlQuery notify(db);
-        if (!notify.exec(QStringLiteral("NOTIFY %1, '%2'")
-                             .arg(QLatin1String(BoardsChannel),
-                                  QLatin1String(rows ? BoardsRowsChanged : BoardsTotalsOnly)))) {
-            fail(QStringLiteral("cannot tell other servers of the change"), notify);
-            rollback(db);
-            return false;
-        }
     }
     // Past the deadline the players are told of an error, so nothing may be committed.
     if (!m_watchdog->beginCommit(m_config.deadlineMs)) {
@@ -903,7 +890,7 @@ void RankingStore::pollChanges()
     bool rows = false;
     while (PGnotify *notice = PQnotifies(connection)) {
         any = true;
-        rows = rows || std::strcmp(notice->extra, BoardsTotalsOnly) != 0;
+        rows = rows || std::strcmp(notice->extra, PostgresBatch::TotalsChanged) != 0;
         PQfreemem(notice);
     }
     if (any && m_changeListener)

@@ -81,11 +81,6 @@ public:
     // data version, PostgreSQL's notifications. Never opens a connection.
     void pollChanges();
 
-    // PostgreSQL's channel of board changes, and its payloads.
-    static constexpr char BoardsChannel[] = "tovrika_boards";
-    static constexpr char BoardsRowsChanged[] = "rows";
-    static constexpr char BoardsTotalsOnly[] = "totals";
-
     // Administration, each in one transaction on this (a writer's)
     // connection; running servers see the change at their next read.
     // Takes an ID's rows off the boards of one mode or both, counts and

@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -28,16 +30,39 @@ Extra *extraOf(sqlite3_file *file)
     return reinterpret_cast<Extra *>(reinterpret_cast<char *>(file) + g_unix->szOsFile);
 }
 
+// A descriptor of each -shm file, kept open for the life of the process:
+// closing any descriptor of a file drops every fcntl lock that the process
+// holds on it, SQLite's among them, and another process that then finds the
+// shared memory unused truncates it under this one's mapping (SIGBUS). The
+// descriptor is opened anew only when the file at the path is another one;
+// the old one is left open, as SQLite may still hold locks on that file.
+int shmDescriptor(const std::string &shm)
+{
+    static std::mutex mutex;
+    static std::map<std::string, int> descriptors;
+    const std::lock_guard lock(mutex);
+    struct stat atPath = {};
+    if (::stat(shm.c_str(), &atPath) != 0)
+        return -1;
+    const auto kept = descriptors.find(shm);
+    struct stat open = {};
+    if (kept != descriptors.end() && ::fstat(kept->second, &open) == 0 && open.st_dev == atPath.st_dev
+        && open.st_ino == atPath.st_ino)
+        return kept->second;
+    const int fd = ::open(shm.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd >= 0)
+        descriptors[shm] = fd;
+    return fd;
+}
+
 // Gives the first bytes of the -shm file real blocks; posix_fallocate keeps
 // what is written there and fails with ENOSPC instead of leaving holes.
 int allocate(const char *databasePath, sqlite3_int64 bytes)
 {
-    const std::string shm = std::string(databasePath) + "-shm";
-    const int fd = ::open(shm.c_str(), O_RDWR | O_CLOEXEC);
+    const int fd = shmDescriptor(std::string(databasePath) + "-shm");
     if (fd < 0)
         return SQLITE_IOERR_SHMOPEN;
     const int error = ::posix_fallocate(fd, 0, off_t(bytes));
-    ::close(fd);
     if (error == 0)
         return SQLITE_OK;
     return error == ENOSPC || error == EDQUOT ? SQLITE_FULL : SQLITE_IOERR_SHMSIZE;
