@@ -2,7 +2,8 @@
 // (SQLite, or PostgreSQL with TOVRIKA_TEST_DATABASE=postgresql), with a
 // server running on it: a cheater removed and banned with every count and
 // rank right, the boards rebuilt after a hand edit, a backup that a server
-// starts on, and bad commands refused.
+// starts on, bad commands refused, and a server that keeps its locks on
+// SQLite's shared memory while they run.
 #include "server/DatabaseConfig.h"
 #include "server/support/ServerProcess.h"
 #include "server/support/TestDatabase.h"
@@ -16,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 class tst_RankingAdmin : public QObject
 {
     Q_OBJECT
@@ -24,6 +27,7 @@ private slots:
     void init();
     void cheaterIsTakenOutWhileTheServerRuns();
     void backupServesAnotherServer();
+    void serverKeepsItsLocksOnTheSharedMemory();
     void badCommandsAreRefused_data();
     void badCommandsAreRefused();
 
@@ -105,6 +109,30 @@ void tst_RankingAdmin::cheaterIsTakenOutWhileTheServerRuns()
 
     QCOMPARE(admin({"unban", "--id", "666"}), 0);
     QCOMPARE(server.get(entryTarget(301, "Cheat", "666")).body, QByteArray("OK"));
+}
+
+void tst_RankingAdmin::serverKeepsItsLocksOnTheSharedMemory()
+{
+    if (TestDatabase::isPostgres())
+        QSKIP("only SQLite shares memory between processes");
+    ServerProcess server;
+    QString error;
+    QVERIFY2(server.start(m_url, {}, &error), qPrintable(error));
+    QCOMPARE(server.get(entryTarget(50, "a", "1")).body, QByteArray("OK"));
+    // Without its locks, the next process to open the file would take the
+    // shared memory for unused and truncate it under the server.
+    struct stat shm = {};
+    QCOMPARE(::stat(qPrintable(parseDatabaseUrl(m_url).config.sqlitePath + "-shm"), &shm), 0);
+    QFile locks(QStringLiteral("/proc/locks"));
+    QVERIFY(locks.open(QIODevice::ReadOnly));
+    const QByteArray mine = ' ' + QByteArray::number(server.pid()) + ' ';
+    const QByteArray inode = ':' + QByteArray::number(qulonglong(shm.st_ino)) + ' ';
+    bool held = false;
+    for (const QByteArray &line : locks.readAll().split('\n'))
+        held = held || (line.contains(mine) && line.contains(inode));
+    QVERIFY(held);
+    QCOMPARE(admin({"list", "--id", "1"}), 0);
+    QCOMPARE(server.get(entryTarget(60, "a", "1")).body, QByteArray("OK"));
 }
 
 void tst_RankingAdmin::backupServesAnotherServer()
