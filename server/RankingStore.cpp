@@ -740,11 +740,6 @@ std::optional<BoardView> RankingStore::board(int mode, Board board, const QStrin
     Statements &s = *m_statements;
     const qint64 period = periodKey(board, nowMs, m_zone);
     const int boardNumber = int(board);
-    auto broken = [this](const QString &what, const QSqlQuery &query) {
-        fail(what, query);
-        close();
-        return std::nullopt;
-    };
 
     if (!isPostgres(m_config) && !checkDataVersion())
         return std::nullopt;
@@ -760,7 +755,7 @@ std::optional<BoardView> RankingStore::board(int mode, Board board, const QStrin
     } else {
         bindAll(s.topRows, {mode, boardNumber, period, m_top});
         if (!s.topRows.exec())
-            return broken(QStringLiteral("cannot read a board"), s.topRows);
+            return readFailed(QStringLiteral("cannot read a board"), s.topRows);
         while (s.topRows.next()) {
             BoardRow row;
             row.name = s.topRows.value(0).toString();
@@ -774,7 +769,7 @@ std::optional<BoardView> RankingStore::board(int mode, Board board, const QStrin
 
         bindAll(s.countTotal, {mode, boardNumber, period});
         if (!s.countTotal.exec() || !s.countTotal.next())
-            return broken(QStringLiteral("cannot count a board"), s.countTotal);
+            return readFailed(QStringLiteral("cannot count a board"), s.countTotal);
         view.total = s.countTotal.value(0).toLongLong();
         s.countTotal.finish();
         if (!isPostgres(m_config)) {
@@ -803,15 +798,10 @@ std::optional<VisitorStanding> RankingStore::standing(int mode, Board board, con
     Statements &s = *m_statements;
     const qint64 period = periodKey(board, nowMs, m_zone);
     const int boardNumber = int(board);
-    auto broken = [this](const QString &what, const QSqlQuery &query) {
-        fail(what, query);
-        close();
-        return std::nullopt;
-    };
     VisitorStanding own;
     bindAll(s.visitorRow, {mode, boardNumber, period, visitorId});
     if (!s.visitorRow.exec())
-        return broken(QStringLiteral("cannot read a board"), s.visitorRow);
+        return readFailed(QStringLiteral("cannot read a board"), s.visitorRow);
     if (s.visitorRow.next()) {
         BoardRow row;
         row.name = s.visitorRow.value(0).toString();
@@ -821,7 +811,7 @@ std::optional<VisitorStanding> RankingStore::standing(int mode, Board board, con
         s.visitorRow.finish();
         bindAll(s.countHigher, {mode, boardNumber, period, row.score});
         if (!s.countHigher.exec() || !s.countHigher.next())
-            return broken(QStringLiteral("cannot rank a row"), s.countHigher);
+            return readFailed(QStringLiteral("cannot rank a row"), s.countHigher);
         row.rank = int(s.countHigher.value(0).toLongLong() + 1);
         s.countHigher.finish();
         own.row = row;
@@ -834,7 +824,7 @@ std::optional<VisitorStanding> RankingStore::standing(int mode, Board board, con
     } else {
         bindAll(s.countTotal, {mode, boardNumber, period});
         if (!s.countTotal.exec() || !s.countTotal.next())
-            return broken(QStringLiteral("cannot count a board"), s.countTotal);
+            return readFailed(QStringLiteral("cannot count a board"), s.countTotal);
         own.total = s.countTotal.value(0).toLongLong();
         s.countTotal.finish();
     }
@@ -895,4 +885,11 @@ void RankingStore::pollChanges()
     }
     if (any && m_changeListener)
         m_changeListener(rows);
+}
+
+std::nullopt_t RankingStore::readFailed(const QString &what, const QSqlQuery &query)
+{
+    fail(what, query);
+    close();
+    return std::nullopt;
 }

@@ -129,6 +129,8 @@ private:
     // Runs work in one transaction, committed when it returns true.
     bool transact(const QString &what, const std::function<bool(class QSqlQuery &)> &work);
     bool fail(const QString &what, const class QSqlQuery &query);
+    // A read that failed: told, and the connection closed to be opened anew.
+    std::nullopt_t readFailed(const QString &what, const class QSqlQuery &query);
 
     DatabaseConfig m_config;
     int m_top;
