@@ -147,7 +147,9 @@ void tst_RankingDatabase::hungDatabaseFailsEntriesWithinTheDeadline()
     QCOMPARE(pageStatus, 200);
     QVERIFY2(pageMs < 1000, qPrintable(QString::number(pageMs)));
     QCOMPARE(statuses, QList<int>(3, 503));
-    QVERIFY2(answeredMs < 3000, qPrintable(QString::number(answeredMs)));
+    // Within the deadline of the last entry and one more for a batch that
+    // opens the connection again after the cut, in a sanitizer build too.
+    QVERIFY2(answeredMs < 4500, qPrintable(QString::number(answeredMs)));
 
     // Each try is an entry of its own: the first answered OK is the only one stored.
     QByteArray answer;
