@@ -106,6 +106,7 @@ bool RankingStore::rebuild(qint64 *replayed)
         // end at the first statement that places an entry.
         constexpr int Chunk = 5000;
         qint64 after = -1;
+        Cutoffs cutoffs;
         for (;;) {
             if (!run(query, QStringLiteral("SELECT id, at_ms, client, uid, name, mode, score FROM entry_log "
                                            "WHERE id > ? AND removed = 0 AND uid NOT IN (SELECT uid FROM banned) "
@@ -123,7 +124,7 @@ bool RankingStore::rebuild(qint64 *replayed)
             }
             for (const auto &[seq, pending] : std::as_const(chunk)) {
                 bool ranksIn = false;
-                if (!placeEntry(pending, seq, &ranksIn))
+                if (!placeEntry(pending, seq, &cutoffs, &ranksIn))
                     return false;
             }
             *replayed += chunk.size();

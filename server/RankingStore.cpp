@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <libpq-fe.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
@@ -51,13 +52,13 @@ bool isRetryable(const QString &sqlState)
 struct RankingStore::Statements
 {
     explicit Statements(const QSqlDatabase &db)
-        : logInsert(db), logAnswer(db), bestSelect(db), bestInsert(db), bestUpdate(db), countAdd(db),
-          countHigher(db), countEqualBefore(db), countTotal(db), topRows(db), visitorRow(db), dataVersion(db),
-          bannedSelect(db), batchSubmit(db)
+        : logInsert(db), logLast(db), bestSelect(db), bestInsert(db), bestUpdate(db), countAdd(db),
+          countHigher(db), countEqualBefore(db), countFirst(db), countTotal(db), topRows(db), visitorRow(db),
+          dataVersion(db), bannedSelect(db), batchSubmit(db)
     {
     }
-    QSqlQuery logInsert, logAnswer, bestSelect, bestInsert, bestUpdate, countAdd;
-    QSqlQuery countHigher, countEqualBefore, countTotal, topRows, visitorRow, dataVersion, bannedSelect;
+    QSqlQuery logInsert, logLast, bestSelect, bestInsert, bestUpdate, countAdd;
+    QSqlQuery countHigher, countEqualBefore, countFirst, countTotal, topRows, visitorRow, dataVersion, bannedSelect;
     // PostgreSQL's writer only: a whole batch in one call.
     QSqlQuery batchSubmit;
 };
@@ -203,16 +204,18 @@ bool RankingStore::connect()
         QSqlQuery *query;
         QString sql;
     } prepared[] = {
+        // SQLite's writer numbers the log lines itself (see runTransaction),
+        // so that a line is written once, with its answer.
         {&statements->logInsert,
-         QStringLiteral("INSERT INTO entry_log (at_ms, client, uid, name, mode, score, answer) "
-                        "VALUES (?, ?, ?, ?, ?, ?, '') RETURNING id")},
-        {&statements->logAnswer, QStringLiteral("UPDATE entry_log SET answer = ? WHERE id = ?")},
+         QStringLiteral("INSERT INTO entry_log (id, at_ms, client, uid, name, mode, score, answer) "
+                        "VALUES (?, ?, ?, ?, ?, ?, ?, ?)")},
+        {&statements->logLast, QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM entry_log")},
         {&statements->bestSelect,
          QStringLiteral("SELECT score FROM best WHERE mode = ? AND board = ? AND period = ? AND uid = ?")
              + lock},
         {&statements->bestInsert,
          QStringLiteral("INSERT INTO best (mode, board, period, uid, name, score, reached_ms, seq) "
-                        "VALUES (?, ?, ?, ?, ?, ?, ?, ?)")},
+                        "VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (mode, board, period, uid) DO NOTHING")},
         {&statements->bestUpdate,
          QStringLiteral("UPDATE best SET name = ?, score = ?, reached_ms = ?, seq = ? "
                         "WHERE mode = ? AND board = ? AND period = ? AND uid = ?")},
@@ -225,6 +228,9 @@ bool RankingStore::connect()
         {&statements->countEqualBefore,
          QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM best WHERE mode = ? AND board = ? AND period = ? "
                         "AND score = ? AND (reached_ms < ? OR (reached_ms = ? AND seq < ?)) LIMIT ?) AS earlier")},
+        {&statements->countFirst,
+         QStringLiteral("SELECT score, n FROM score_count WHERE mode = ? AND board = ? AND period = ? AND n > 0 "
+                        "ORDER BY score DESC LIMIT ?")},
         {&statements->countTotal,
          QStringLiteral("SELECT COALESCE(SUM(n), 0) FROM score_count WHERE mode = ? AND board = ? AND period = ?")},
         {&statements->topRows,
@@ -391,16 +397,10 @@ void bindAll(QSqlQuery &query, std::initializer_list<QVariant> values)
 
 } // namespace
 
-bool RankingStore::storeEntry(const PendingEntry &pending, EntryAnswer *answer)
+bool RankingStore::storeEntry(const PendingEntry &pending, qint64 seq, Cutoffs *cutoffs, EntryAnswer *answer)
 {
     Statements &s = *m_statements;
     const RankingProtocol::Entry &entry = pending.entry;
-    bindAll(s.logInsert, {pending.atMs, pending.client, entry.userId, entry.name, entry.mode, entry.score});
-    if (!s.logInsert.exec() || !s.logInsert.next())
-        return fail(QStringLiteral("cannot log an entry"), s.logInsert);
-    const qint64 seq = s.logInsert.value(0).toLongLong();
-    s.logInsert.finish();
-
     bindAll(s.bannedSelect, {entry.userId});
     if (!s.bannedSelect.exec())
         return fail(QStringLiteral("cannot read the banned IDs"), s.bannedSelect);
@@ -408,19 +408,46 @@ bool RankingStore::storeEntry(const PendingEntry &pending, EntryAnswer *answer)
     s.bannedSelect.finish();
     bool ranksIn = false;
     // A banned ID is told nothing but that it did not rank in.
-    if (!banned && !placeEntry(pending, seq, &ranksIn))
+    if (!banned && !placeEntry(pending, seq, cutoffs, &ranksIn))
         return false;
 
     *answer = ranksIn ? EntryAnswer::Ok : EntryAnswer::CannotRankIn;
-    bindAll(s.logAnswer, {QString::fromLatin1(ranksIn ? RankingProtocol::AnswerOk
-                                                       : RankingProtocol::AnswerCannotRankIn),
-                          seq});
-    if (!s.logAnswer.exec())
-        return fail(QStringLiteral("cannot log an answer"), s.logAnswer);
+    bindAll(s.logInsert, {seq, pending.atMs, pending.client, entry.userId, entry.name, entry.mode, entry.score,
+                          QString::fromLatin1(ranksIn ? RankingProtocol::AnswerOk
+                                                      : RankingProtocol::AnswerCannotRankIn)});
+    if (!s.logInsert.exec())
+        return fail(QStringLiteral("cannot log an entry"), s.logInsert);
     return true;
 }
 
-bool RankingStore::placeEntry(const PendingEntry &pending, qint64 seq, bool *ranksInResult)
+bool RankingStore::cutoff(int mode, int board, qint64 period, Cutoffs &cutoffs, int *score)
+{
+    const qint64 key = (period * 4 + board) * 2 + mode;
+    const auto known = cutoffs.constFind(key);
+    if (known != cutoffs.cend()) {
+        *score = known.value();
+        return true;
+    }
+    Statements &s = *m_statements;
+    bindAll(s.countFirst, {mode, board, period, m_top});
+    if (!s.countFirst.exec())
+        return fail(QStringLiteral("cannot read a board"), s.countFirst);
+    // None while the first rows are not full: every score may rank in.
+    *score = std::numeric_limits<int>::min();
+    qint64 rows = 0;
+    while (s.countFirst.next()) {
+        rows += s.countFirst.value(1).toLongLong();
+        if (rows >= m_top) {
+            *score = s.countFirst.value(0).toInt();
+            break;
+        }
+    }
+    s.countFirst.finish();
+    cutoffs.insert(key, *score);
+    return true;
+}
+
+bool RankingStore::placeEntry(const PendingEntry &pending, qint64 seq, Cutoffs *cutoffs, bool *ranksInResult)
 {
     Statements &s = *m_statements;
     const RankingProtocol::Entry &entry = pending.entry;
@@ -428,38 +455,52 @@ bool RankingStore::placeEntry(const PendingEntry &pending, qint64 seq, bool *ran
     for (Board board : AllBoards) {
         const qint64 period = periodKey(board, pending.atMs, m_zone);
         const int boardNumber = int(board);
-        bindAll(s.bestSelect, {entry.mode, boardNumber, period, entry.userId});
-        if (!s.bestSelect.exec())
-            return fail(QStringLiteral("cannot read a board"), s.bestSelect);
-        const bool hadRow = s.bestSelect.next();
-        const int oldScore = hadRow ? s.bestSelect.value(0).toInt() : -1;
-        s.bestSelect.finish();
-
+        // Tried as a new row first: most entries on a board are a player's first there.
+        bindAll(s.bestInsert, {entry.mode, boardNumber, period, entry.userId, entry.name, entry.score,
+                               pending.atMs, seq});
+        if (!s.bestInsert.exec())
+            return fail(QStringLiteral("cannot add to a board"), s.bestInsert);
+        const bool added = s.bestInsert.numRowsAffected() > 0;
+        int oldScore = -1;
+        if (added) {
+            bindAll(s.countAdd, {entry.mode, boardNumber, period, entry.score, 1});
+            if (!s.countAdd.exec())
+                return fail(QStringLiteral("cannot count a board"), s.countAdd);
+        } else {
+            bindAll(s.bestSelect, {entry.mode, boardNumber, period, entry.userId});
+            if (!s.bestSelect.exec() || !s.bestSelect.next())
+                return fail(QStringLiteral("cannot read a board"), s.bestSelect);
+            oldScore = s.bestSelect.value(0).toInt();
+            s.bestSelect.finish();
+            if (oldScore < entry.score) {
+                bindAll(s.bestUpdate, {entry.name, entry.score, pending.atMs, seq, entry.mode, boardNumber, period,
+                                       entry.userId});
+                if (!s.bestUpdate.exec())
+                    return fail(QStringLiteral("cannot update a board"), s.bestUpdate);
+                bindAll(s.countAdd, {entry.mode, boardNumber, period, oldScore, -1});
+                if (!s.countAdd.exec())
+                    return fail(QStringLiteral("cannot count a board"), s.countAdd);
+                bindAll(s.countAdd, {entry.mode, boardNumber, period, entry.score, 1});
+                if (!s.countAdd.exec())
+                    return fail(QStringLiteral("cannot count a board"), s.countAdd);
+            } else if (oldScore > entry.score) {
+                // This score is not the row's: it cannot stand on this board.
+                continue;
+            }
+        }
+        if (ranksIn)
+            continue;
+        if (cutoffs) {
+            // Below the score at which the first rows are full: not ranked.
+            int lowest = 0;
+            if (!cutoff(entry.mode, boardNumber, period, *cutoffs, &lowest))
+                return false;
+            if (entry.score < lowest)
+                continue;
+        }
         qint64 reachedMs = pending.atMs;
         qint64 rowSeq = seq;
-        if (!hadRow) {
-            bindAll(s.bestInsert, {entry.mode, boardNumber, period, entry.userId, entry.name, entry.score,
-                                   pending.atMs, seq});
-            if (!s.bestInsert.exec())
-                return fail(QStringLiteral("cannot add to a board"), s.bestInsert);
-            bindAll(s.countAdd, {entry.mode, boardNumber, period, entry.score, 1});
-            if (!s.countAdd.exec())
-                return fail(QStringLiteral("cannot count a board"), s.countAdd);
-        } else if (oldScore < entry.score) {
-            bindAll(s.bestUpdate, {entry.name, entry.score, pending.atMs, seq, entry.mode, boardNumber, period,
-                                   entry.userId});
-            if (!s.bestUpdate.exec())
-                return fail(QStringLiteral("cannot update a board"), s.bestUpdate);
-            bindAll(s.countAdd, {entry.mode, boardNumber, period, oldScore, -1});
-            if (!s.countAdd.exec())
-                return fail(QStringLiteral("cannot count a board"), s.countAdd);
-            bindAll(s.countAdd, {entry.mode, boardNumber, period, entry.score, 1});
-            if (!s.countAdd.exec())
-                return fail(QStringLiteral("cannot count a board"), s.countAdd);
-        } else if (oldScore > entry.score || ranksIn) {
-            // This score is not the row's: it cannot stand on this board.
-            continue;
-        } else {
+        if (oldScore == entry.score) {
             // An equal score: the row stays as it was, first reached earlier.
             bindAll(s.visitorRow, {entry.mode, boardNumber, period, entry.userId});
             if (!s.visitorRow.exec() || !s.visitorRow.next())
@@ -468,8 +509,6 @@ bool RankingStore::placeEntry(const PendingEntry &pending, qint64 seq, bool *ran
             rowSeq = s.visitorRow.value(3).toLongLong();
             s.visitorRow.finish();
         }
-        if (ranksIn)
-            continue;
 
         bindAll(s.countHigher, {entry.mode, boardNumber, period, entry.score});
         if (!s.countHigher.exec() || !s.countHigher.next())
@@ -494,15 +533,27 @@ bool RankingStore::runTransaction(const QList<PendingEntry> &entries, QList<Entr
 {
     QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
     m_lastSqlState.clear();
-    if (!db.transaction()) {
-        m_lastError = QStringLiteral("cannot begin a transaction: ") + db.lastError().text();
+    // IMMEDIATE: the write lock from the start, so that the log's last
+    // number read below is still the last when the lines are written.
+    QSqlQuery begin(db);
+    if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        m_lastError = QStringLiteral("cannot begin a transaction: ") + begin.lastError().text();
         return false;
     }
+    Statements &s = *m_statements;
+    if (!s.logLast.exec() || !s.logLast.next()) {
+        fail(QStringLiteral("cannot read the log"), s.logLast);
+        rollback(db);
+        return false;
+    }
+    qint64 seq = s.logLast.value(0).toLongLong();
+    s.logLast.finish();
+    Cutoffs cutoffs;
     answers->clear();
     answers->reserve(entries.size());
     for (const PendingEntry &pending : entries) {
         EntryAnswer answer = EntryAnswer::CannotRankIn;
-        if (!storeEntry(pending, &answer)) {
+        if (!storeEntry(pending, ++seq, &cutoffs, &answer)) {
             rollback(db);
             return false;
         }

@@ -123,9 +123,16 @@ private:
     Files checkFiles();
     void rememberFiles();
     bool migrate();
-    bool storeEntry(const PendingEntry &pending, EntryAnswer *answer);
-    // Puts a logged entry on the boards it reaches.
-    bool placeEntry(const PendingEntry &pending, qint64 seq, bool *ranksIn);
+    // The lowest score that may still rank in on each board (by mode, board
+    // and period), read once per transaction: within one, rows are only
+    // added or raised, so it can only rise and an entry below it is placed
+    // without being ranked.
+    using Cutoffs = QHash<qint64, int>;
+    bool cutoff(int mode, int board, qint64 period, Cutoffs &cutoffs, int *score);
+    bool storeEntry(const PendingEntry &pending, qint64 seq, Cutoffs *cutoffs, EntryAnswer *answer);
+    // Puts an entry numbered seq in the log on the boards it reaches;
+    // cutoffs, when given, spare the ranking of entries below them.
+    bool placeEntry(const PendingEntry &pending, qint64 seq, Cutoffs *cutoffs, bool *ranksIn);
     // Runs work in one transaction, committed when it returns true.
     bool transact(const QString &what, const std::function<bool(class QSqlQuery &)> &work);
     bool fail(const QString &what, const class QSqlQuery &query);
