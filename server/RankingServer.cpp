@@ -332,8 +332,17 @@ void RankingServer::handleHealth(const HttpReply &reply)
 void RankingServer::answered(const HttpRequest &request, const HttpAnswer &answer, qint64 bytes)
 {
     m_metrics.countRequest(answer.status);
-    const QByteArray line = accessLogLine(clientOf(request), QDateTime::currentDateTime(), request.method,
-                                          request.target, request.version, answer.status, bytes);
+    // The local time once a second: each conversion asks the C library,
+    // which looks at /etc/localtime again every time.
+    thread_local qint64 lastSecond = -1;
+    thread_local QDateTime localNow;
+    const qint64 second = QDateTime::currentSecsSinceEpoch();
+    if (second != lastSecond) {
+        lastSecond = second;
+        localNow = QDateTime::fromSecsSinceEpoch(second);
+    }
+    const QByteArray line = accessLogLine(clientOf(request), localNow, request.method, request.target,
+                                          request.version, answer.status, bytes);
     std::lock_guard lock(m_logMutex);
     m_logBuffer += line;
     if (m_logBuffer.size() > 64 * 1024) {

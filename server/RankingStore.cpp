@@ -186,6 +186,9 @@ bool RankingStore::connect()
                               .arg(m_config.displayName(), pragma.lastError().text());
             return false;
         }
+        // The pages that entries and pages touch stay in memory well past
+        // SQLite's default of 2 MB, which a board's index outgrows soon.
+        pragma.exec(QStringLiteral("PRAGMA cache_size=-32768"));
     }
     // Once per store: a connection opened again after an outage finds the
     // schema made, and a migration's statements may wait for a lock that an

@@ -6,6 +6,7 @@
 #include <QMutexLocker>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 StoreWorker::StoreWorker(DatabaseConfig config, int top, QTimeZone zone)
@@ -172,14 +173,34 @@ void StoreWorker::drain()
             report(Path::Write, false,
                    QStringLiteral("entries waited longer than %1 ms for the database").arg(m_deadlineMs));
         }
-        auto answer = [](Queued &queued, std::optional<EntryAnswer> answer) {
-            QMetaObject::invokeMethod(queued.context, [done = std::move(queued.done), answer] { done(answer); },
-                                      Qt::QueuedConnection);
+        // One event per context for the whole batch, in the order the
+        // entries came: each event wakes the context's thread.
+        struct Answers
+        {
+            QObject *context;
+            QList<std::pair<EntryDone, std::optional<EntryAnswer>>> done;
+        };
+        QList<Answers> grouped;
+        auto answer = [&grouped](Queued &queued, std::optional<EntryAnswer> answer) {
+            auto group = std::find_if(grouped.begin(), grouped.end(),
+                                      [&](const Answers &each) { return each.context == queued.context; });
+            if (group == grouped.end())
+                group = grouped.insert(grouped.end(), Answers{queued.context, {}});
+            group->done.append({std::move(queued.done), answer});
         };
         for (Queued &queued : late)
             answer(queued, std::nullopt);
         for (qsizetype i = 0; i < batch.size(); ++i)
             answer(batch[i], answers ? std::optional(answers->at(i)) : std::nullopt);
+        for (Answers &group : grouped) {
+            QMetaObject::invokeMethod(
+                group.context,
+                [done = std::move(group.done)] {
+                    for (const auto &[each, answer] : done)
+                        each(answer);
+                },
+                Qt::QueuedConnection);
+        }
         QMutexLocker lock(&m_mutex);
         m_committing = 0;
     }

@@ -164,8 +164,11 @@ void tst_RankingDatabase::hungDatabaseFailsEntriesWithinTheDeadline()
     QCOMPARE(m_server->total(), 2);
     // One line for the outage and one for its end, beside the start's: no warning floods.
     QTRY_VERIFY(m_server->standardError().contains("database is back"));
-    QCOMPARE(m_server->standardError().count("database failed: no answer within 2000 ms"), 1);
-    QVERIFY2(m_server->standardError().count('\n') == 3, m_server->standardError().constData());
+    // Which of the entries' deadline checks tells first depends on how the
+    // batches fell; each names the deadline.
+    const QByteArray told = m_server->standardError();
+    QVERIFY2(told.count("database failed:") == 1 && told.contains(" 2000 ms"), told.constData());
+    QVERIFY2(told.count('\n') == 3, told.constData());
 }
 
 void tst_RankingDatabase::deletedFilesAreNeverAnsweredOk_data()
