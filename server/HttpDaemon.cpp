@@ -486,7 +486,6 @@ bool HttpDaemon::start(const QHostAddress &address, quint16 port, QString *error
         flags, port, &Private::accept, d.get(), &Private::access, d.get(),
         MHD_OPTION_EXTERNAL_LOGGER, &Private::log, d.get(),
         MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr *>(&storage),
-        MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
         MHD_OPTION_CONNECTION_LIMIT, unsigned(d->limits.maxConnections + OverflowReserve),
         MHD_OPTION_CONNECTION_TIMEOUT, unsigned(d->limits.idleSeconds),
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, pool,

@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -33,6 +34,7 @@ private slots:
     void jsonBoards();
     void methodsAndPaths();
     void accessLogAndTermination();
+    void secondServerOnTheAddressRefusesToStart();
     void badOptionsExitWithCode2_data();
     void badOptionsExitWithCode2();
 
@@ -289,6 +291,22 @@ void tst_RankingServer::accessLogAndTermination()
     match = common.match(QString::fromLatin1(lines[1]));
     QVERIFY2(match.hasMatch(), lines[1].constData());
     QCOMPARE(match.captured(2), QStringLiteral("404"));
+}
+
+void tst_RankingServer::secondServerOnTheAddressRefusesToStart()
+{
+    // Sharing the port would split the players between two servers and
+    // perhaps two databases, with nothing to tell the operator.
+    QVERIFY(startServer());
+    QTemporaryDir dir;
+    QProcess second;
+    second.start(ServerProcess::executable(),
+                 {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(m_server->port()),
+                  QStringLiteral("--database"), QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("x.sqlite"))});
+    QVERIFY(second.waitForFinished(5000));
+    QCOMPARE(second.exitCode(), 1);
+    QVERIFY(second.readAllStandardError().contains("Address already in use"));
+    QCOMPARE(m_server->get(entryTarget(5, "a", "1")).body, QByteArray("OK"));
 }
 
 void tst_RankingServer::badOptionsExitWithCode2_data()
