@@ -15,7 +15,10 @@ seed=$build/bench/bench_ranking_seed
 port=38650
 work=$(mktemp -d "${TMPDIR:-/tmp}/tovrika-bench.XXXXXX")
 pids=()
+server_pid=
 cleanup() {
+    # A run cut short leaves its server behind otherwise.
+    [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
     rm -rf "$work"
@@ -37,6 +40,7 @@ start_server() {
 stop_server() {
     kill -TERM "$server_pid"
     wait "$server_pid" || true
+    server_pid=
 }
 
 # wrk's summary as: requests/s, p50, p99, errors.

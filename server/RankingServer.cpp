@@ -277,17 +277,15 @@ HttpAnswer RankingServer::readRankingPage(RankingStore &store, const QString &vi
         return answer(200, HtmlType, page->bytes, {NoStore});
     std::optional<QList<VisitorStanding>> standings = m_pages.standings(periods, visitorId);
     if (!standings) {
+        const std::optional<QList<VisitorStanding>> all = store.standings(visitorId, now);
+        if (!all)
+            return unavailable();
         standings.emplace();
         for (const Pages::RenderedPage::Spot &spot : page->spots) {
-            VisitorStanding own;
             // Among the first rows the page marks the row itself.
-            if (spot.rowsEnd >= 0 && !spot.rowOpening.contains(visitorId)) {
-                std::optional<VisitorStanding> found = store.standing(spot.mode, spot.board, visitorId, now);
-                if (!found)
-                    return unavailable();
-                own = *found;
-            }
-            standings->append(own);
+            const bool below = spot.rowsEnd >= 0 && !spot.rowOpening.contains(visitorId);
+            standings->append(below ? all->at(spot.mode * int(std::size(AllBoards)) + int(spot.board))
+                                    : VisitorStanding{});
         }
         m_pages.storeStandings(periods, read, visitorId, *standings);
     }

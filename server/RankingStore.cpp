@@ -54,11 +54,12 @@ struct RankingStore::Statements
     explicit Statements(const QSqlDatabase &db)
         : logInsert(db), logLast(db), bestSelect(db), bestInsert(db), bestUpdate(db), countAdd(db),
           countHigher(db), countEqualBefore(db), countFirst(db), countTotal(db), topRows(db), visitorRow(db),
-          dataVersion(db), bannedSelect(db), batchSubmit(db)
+          visitorRows(db), dataVersion(db), bannedSelect(db), batchSubmit(db)
     {
     }
     QSqlQuery logInsert, logLast, bestSelect, bestInsert, bestUpdate, countAdd;
-    QSqlQuery countHigher, countEqualBefore, countFirst, countTotal, topRows, visitorRow, dataVersion, bannedSelect;
+    QSqlQuery countHigher, countEqualBefore, countFirst, countTotal, topRows, visitorRow, visitorRows, dataVersion;
+    QSqlQuery bannedSelect;
     // PostgreSQL's writer only: a whole batch in one call.
     QSqlQuery batchSubmit;
 };
@@ -242,6 +243,20 @@ bool RankingStore::connect()
         {&statements->visitorRow,
          QStringLiteral("SELECT name, score, reached_ms, seq FROM best "
                         "WHERE mode = ? AND board = ? AND period = ? AND uid = ?")},
+        // Each board's period, the visitor's row there, the rows above it
+        // and the board's total.
+        {&statements->visitorRows,
+         QStringLiteral("WITH k (mode, board, period) AS (VALUES (0, 0, CAST(? AS BIGINT)), (0, 1, CAST(? AS BIGINT)), "
+                        "(0, 2, CAST(0 AS BIGINT)), (1, 0, CAST(? AS BIGINT)), (1, 1, CAST(? AS BIGINT)), "
+                        "(1, 2, CAST(0 AS BIGINT))), "
+                        "v AS (SELECT k.mode, k.board, k.period, b.name, b.score, b.reached_ms FROM k "
+                        "LEFT JOIN best b ON b.mode = k.mode AND b.board = k.board AND b.period = k.period "
+                        "AND b.uid = ?) "
+                        "SELECT v.mode, v.board, v.name, v.score, v.reached_ms, "
+                        "(SELECT COALESCE(SUM(c.n), 0) FROM score_count c WHERE c.mode = v.mode "
+                        "AND c.board = v.board AND c.period = v.period AND c.score > v.score), "
+                        "(SELECT COALESCE(SUM(c.n), 0) FROM score_count c WHERE c.mode = v.mode "
+                        "AND c.board = v.board AND c.period = v.period) FROM v")},
         {&statements->dataVersion,
          isPostgres(m_config) ? QStringLiteral("SELECT 0") : QStringLiteral("PRAGMA data_version")},
         {&statements->bannedSelect, QStringLiteral("SELECT 1 FROM banned WHERE uid = ?")},
@@ -883,6 +898,46 @@ std::optional<VisitorStanding> RankingStore::standing(int mode, Board board, con
         s.countTotal.finish();
     }
     return own;
+}
+
+std::optional<QList<VisitorStanding>> RankingStore::standings(const QString &visitorId, qint64 nowMs)
+{
+    if (!ensureOpen())
+        return std::nullopt;
+    if (!isPostgres(m_config) && !checkDataVersion())
+        return std::nullopt;
+    Statements &s = *m_statements;
+    const qint64 today = periodKey(Board::Today, nowMs, m_zone);
+    const qint64 week = periodKey(Board::Week, nowMs, m_zone);
+    bindAll(s.visitorRows, {today, week, today, week, visitorId});
+    if (!s.visitorRows.exec())
+        return readFailed(QStringLiteral("cannot read a board"), s.visitorRows);
+    constexpr int Boards = int(std::size(AllBoards));
+    static_assert(RankingProtocol::ModeCount == 2, "the statement names modes 0 and 1");
+    QList<VisitorStanding> all(RankingProtocol::ModeCount * Boards);
+    int read = 0;
+    while (s.visitorRows.next()) {
+        const int mode = s.visitorRows.value(0).toInt();
+        const int board = s.visitorRows.value(1).toInt();
+        if (mode < 0 || mode >= RankingProtocol::ModeCount || board < 0 || board >= Boards)
+            continue;
+        VisitorStanding &own = all[mode * Boards + board];
+        own.total = s.visitorRows.value(6).toLongLong();
+        if (!s.visitorRows.isNull(2)) {
+            BoardRow row;
+            row.name = s.visitorRows.value(2).toString();
+            row.userId = visitorId;
+            row.score = s.visitorRows.value(3).toInt();
+            row.reachedMs = s.visitorRows.value(4).toLongLong();
+            row.rank = int(s.visitorRows.value(5).toLongLong() + 1);
+            own.row = row;
+        }
+        ++read;
+    }
+    s.visitorRows.finish();
+    if (read != all.size())
+        return readFailed(QStringLiteral("cannot read the boards"), s.visitorRows);
+    return all;
 }
 
 bool RankingStore::checkDataVersion()
