@@ -900,19 +900,32 @@ std::optional<VisitorStanding> RankingStore::standing(int mode, Board board, con
     return own;
 }
 
-std::optional<QList<VisitorStanding>> RankingStore::standings(const QString &visitorId, qint64 nowMs)
+std::optional<QList<VisitorStanding>> RankingStore::standings(const QString &visitorId, qint64 nowMs,
+                                                              unsigned wanted)
 {
+    constexpr int Boards = int(std::size(AllBoards));
     if (!ensureOpen())
         return std::nullopt;
-    if (!isPostgres(m_config) && !checkDataVersion())
-        return std::nullopt;
+    if (!isPostgres(m_config)) {
+        if (!checkDataVersion())
+            return std::nullopt;
+        QList<VisitorStanding> all(RankingProtocol::ModeCount * Boards);
+        for (int i = 0; i < all.size(); ++i) {
+            if (!(wanted & (1u << i)))
+                continue;
+            std::optional<VisitorStanding> own = standing(i / Boards, AllBoards[i % Boards], visitorId, nowMs);
+            if (!own)
+                return std::nullopt;
+            all[i] = *own;
+        }
+        return all;
+    }
     Statements &s = *m_statements;
     const qint64 today = periodKey(Board::Today, nowMs, m_zone);
     const qint64 week = periodKey(Board::Week, nowMs, m_zone);
     bindAll(s.visitorRows, {today, week, today, week, visitorId});
     if (!s.visitorRows.exec())
         return readFailed(QStringLiteral("cannot read a board"), s.visitorRows);
-    constexpr int Boards = int(std::size(AllBoards));
     static_assert(RankingProtocol::ModeCount == 2, "the statement names modes 0 and 1");
     QList<VisitorStanding> all(RankingProtocol::ModeCount * Boards);
     int read = 0;
@@ -920,6 +933,9 @@ std::optional<QList<VisitorStanding>> RankingStore::standings(const QString &vis
         const int mode = s.visitorRows.value(0).toInt();
         const int board = s.visitorRows.value(1).toInt();
         if (mode < 0 || mode >= RankingProtocol::ModeCount || board < 0 || board >= Boards)
+            continue;
+        ++read;
+        if (!(wanted & (1u << (mode * Boards + board))))
             continue;
         VisitorStanding &own = all[mode * Boards + board];
         own.total = s.visitorRows.value(6).toLongLong();
@@ -932,7 +948,6 @@ std::optional<QList<VisitorStanding>> RankingStore::standings(const QString &vis
             row.rank = int(s.visitorRows.value(5).toLongLong() + 1);
             own.row = row;
         }
-        ++read;
     }
     s.visitorRows.finish();
     if (read != all.size())

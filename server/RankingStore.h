@@ -72,10 +72,12 @@ public:
     // A visitor's own row on a board, ranked, whether among the first rows
     // or not, and the board's total.
     std::optional<VisitorStanding> standing(int mode, Board board, const QString &visitorId, qint64 nowMs);
-    // The same on every board at once, in one statement: standings[mode * 3
-    // + board]. While entries pour in, each of a reader's round trips waits
-    // for the database behind the writer's.
-    std::optional<QList<VisitorStanding>> standings(const QString &visitorId, qint64 nowMs);
+    // The same on the boards whose bit (1 << (mode * 3 + board)) is in
+    // wanted, as standings[mode * 3 + board]; the others are left empty. On
+    // PostgreSQL in one statement, as each of a reader's round trips waits
+    // behind the writer's while entries pour in; SQLite, in process, reads
+    // only what is wanted, a board at a time, its totals kept.
+    std::optional<QList<VisitorStanding>> standings(const QString &visitorId, qint64 nowMs, unsigned wanted);
 
     // Told, on this store's thread, when the boards may have changed by
     // another connection's commit or while the connection was closed; rows
