@@ -190,6 +190,11 @@ bool RankingStore::connect()
         // The pages that entries and pages touch stay in memory well past
         // SQLite's default of 2 MB, which a board's index outgrows soon.
         pragma.exec(QStringLiteral("PRAGMA cache_size=-32768"));
+        // The log is copied into the database every 16 000 pages (about
+        // 64 MB) rather than every 1 000: a board's pages are changed again
+        // and again, and each copy writes a page once however often it
+        // changed. Entries went from about 7 400 to 11 000 a second.
+        pragma.exec(QStringLiteral("PRAGMA wal_autocheckpoint=16000"));
     }
     // Once per store: a connection opened again after an outage finds the
     // schema made, and a migration's statements may wait for a lock that an
