@@ -821,7 +821,7 @@ std::optional<BoardView> RankingStore::board(int mode, Board board, const QStrin
     BoardView view;
     view.mode = mode;
     view.board = board;
-    const QString key = QStringLiteral("%1/%2/%3").arg(mode).arg(boardNumber).arg(period);
+    const QString key = cacheKey(mode, boardNumber, period);
     const auto cached = m_cache.constFind(key);
     if (cached != m_cache.cend()) {
         view.rows = cached->rows;
@@ -841,11 +841,10 @@ std::optional<BoardView> RankingStore::board(int mode, Board board, const QStrin
         s.topRows.finish();
         assignRanks(view.rows);
 
-        bindAll(s.countTotal, {mode, boardNumber, period});
-        if (!s.countTotal.exec() || !s.countTotal.next())
-            return readFailed(QStringLiteral("cannot count a board"), s.countTotal);
-        view.total = s.countTotal.value(0).toLongLong();
-        s.countTotal.finish();
+        const std::optional<qint64> total = readTotal(mode, boardNumber, period);
+        if (!total)
+            return std::nullopt;
+        view.total = *total;
         if (!isPostgres(m_config)) {
             if (m_cache.size() > 64)
                 m_cache.clear();
@@ -891,18 +890,32 @@ std::optional<VisitorStanding> RankingStore::standing(int mode, Board board, con
         own.row = row;
     }
     s.visitorRow.finish();
-    const QString key = QStringLiteral("%1/%2/%3").arg(mode).arg(boardNumber).arg(period);
-    const auto cached = m_cache.constFind(key);
+    const auto cached = m_cache.constFind(cacheKey(mode, boardNumber, period));
     if (cached != m_cache.cend()) {
         own.total = cached->total;
     } else {
-        bindAll(s.countTotal, {mode, boardNumber, period});
-        if (!s.countTotal.exec() || !s.countTotal.next())
-            return readFailed(QStringLiteral("cannot count a board"), s.countTotal);
-        own.total = s.countTotal.value(0).toLongLong();
-        s.countTotal.finish();
+        const std::optional<qint64> total = readTotal(mode, boardNumber, period);
+        if (!total)
+            return std::nullopt;
+        own.total = *total;
     }
     return own;
+}
+
+QString RankingStore::cacheKey(int mode, int board, qint64 period)
+{
+    return QStringLiteral("%1/%2/%3").arg(mode).arg(board).arg(period);
+}
+
+std::optional<qint64> RankingStore::readTotal(int mode, int board, qint64 period)
+{
+    Statements &s = *m_statements;
+    bindAll(s.countTotal, {mode, board, period});
+    if (!s.countTotal.exec() || !s.countTotal.next())
+        return readFailed(QStringLiteral("cannot count a board"), s.countTotal);
+    const qint64 total = s.countTotal.value(0).toLongLong();
+    s.countTotal.finish();
+    return total;
 }
 
 std::optional<QList<VisitorStanding>> RankingStore::standings(const QString &visitorId, qint64 nowMs,

@@ -144,6 +144,10 @@ private:
     bool fail(const QString &what, const class QSqlQuery &query);
     // A read that failed: told, and the connection closed to be opened anew.
     std::nullopt_t readFailed(const QString &what, const class QSqlQuery &query);
+    // A board's total from its counts; told and closed on failure.
+    std::optional<qint64> readTotal(int mode, int board, qint64 period);
+    // The key of a board's kept first rows and total.
+    static QString cacheKey(int mode, int board, qint64 period);
 
     DatabaseConfig m_config;
     int m_top;
