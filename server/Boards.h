@@ -5,11 +5,15 @@
 #include <QString>
 #include <QTimeZone>
 
+#include <iterator>
 #include <optional>
 
 // The three boards of each mode and the period that each row belongs to.
 enum class Board { Today = 0, Week = 1, All = 2 };
 inline constexpr Board AllBoards[] = {Board::Today, Board::Week, Board::All};
+inline constexpr int BoardCount = int(std::size(AllBoards));
+// Where a mode's board stands in a list of every mode's boards, mode by mode.
+inline constexpr int boardSlot(int mode, Board board) { return mode * BoardCount + int(board); }
 
 // "today", "week", "all": the names the JSON interface uses.
 QString boardName(Board board);

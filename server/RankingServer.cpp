@@ -278,19 +278,18 @@ HttpAnswer RankingServer::readRankingPage(RankingStore &store, const QString &vi
     std::optional<QList<VisitorStanding>> standings = m_pages.standings(periods, visitorId);
     if (!standings) {
         // Among the first rows the page marks the row itself.
-        constexpr int Boards = int(std::size(AllBoards));
         auto below = [&](const Pages::RenderedPage::Spot &spot) {
             return spot.rowsEnd >= 0 && !spot.rowOpening.contains(visitorId);
         };
         unsigned wanted = 0;
         for (const Pages::RenderedPage::Spot &spot : page->spots)
-            wanted |= below(spot) ? 1u << (spot.mode * Boards + int(spot.board)) : 0u;
+            wanted |= below(spot) ? 1u << boardSlot(spot.mode, spot.board) : 0u;
         const std::optional<QList<VisitorStanding>> all = store.standings(visitorId, now, wanted);
         if (!all)
             return unavailable();
         standings.emplace();
         for (const Pages::RenderedPage::Spot &spot : page->spots)
-            standings->append(all->at(spot.mode * Boards + int(spot.board)));
+            standings->append(all->at(boardSlot(spot.mode, spot.board)));
         m_pages.storeStandings(periods, read, visitorId, *standings);
     }
     return answer(200, HtmlType, Pages::visitorPage(*page, visitorId, *standings, zone), {NoStore});

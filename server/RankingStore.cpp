@@ -921,17 +921,16 @@ std::optional<qint64> RankingStore::readTotal(int mode, int board, qint64 period
 std::optional<QList<VisitorStanding>> RankingStore::standings(const QString &visitorId, qint64 nowMs,
                                                               unsigned wanted)
 {
-    constexpr int Boards = int(std::size(AllBoards));
     if (!ensureOpen())
         return std::nullopt;
     if (!isPostgres(m_config)) {
         if (!checkDataVersion())
             return std::nullopt;
-        QList<VisitorStanding> all(RankingProtocol::ModeCount * Boards);
+        QList<VisitorStanding> all(RankingProtocol::ModeCount * BoardCount);
         for (int i = 0; i < all.size(); ++i) {
             if (!(wanted & (1u << i)))
                 continue;
-            std::optional<VisitorStanding> own = standing(i / Boards, AllBoards[i % Boards], visitorId, nowMs);
+            std::optional<VisitorStanding> own = standing(i / BoardCount, AllBoards[i % BoardCount], visitorId, nowMs);
             if (!own)
                 return std::nullopt;
             all[i] = *own;
@@ -945,17 +944,17 @@ std::optional<QList<VisitorStanding>> RankingStore::standings(const QString &vis
     if (!s.visitorRows.exec())
         return readFailed(QStringLiteral("cannot read a board"), s.visitorRows);
     static_assert(RankingProtocol::ModeCount == 2, "the statement names modes 0 and 1");
-    QList<VisitorStanding> all(RankingProtocol::ModeCount * Boards);
+    QList<VisitorStanding> all(RankingProtocol::ModeCount * BoardCount);
     int read = 0;
     while (s.visitorRows.next()) {
         const int mode = s.visitorRows.value(0).toInt();
         const int board = s.visitorRows.value(1).toInt();
-        if (mode < 0 || mode >= RankingProtocol::ModeCount || board < 0 || board >= Boards)
+        if (mode < 0 || mode >= RankingProtocol::ModeCount || board < 0 || board >= BoardCount)
             continue;
         ++read;
-        if (!(wanted & (1u << (mode * Boards + board))))
+        if (!(wanted & (1u << boardSlot(mode, Board(board)))))
             continue;
-        VisitorStanding &own = all[mode * Boards + board];
+        VisitorStanding &own = all[boardSlot(mode, Board(board))];
         own.total = s.visitorRows.value(6).toLongLong();
         if (!s.visitorRows.isNull(2)) {
             BoardRow row;

@@ -72,8 +72,8 @@ public:
     // A visitor's own row on a board, ranked, whether among the first rows
     // or not, and the board's total.
     std::optional<VisitorStanding> standing(int mode, Board board, const QString &visitorId, qint64 nowMs);
-    // The same on the boards whose bit (1 << (mode * 3 + board)) is in
-    // wanted, as standings[mode * 3 + board]; the others are left empty. On
+    // The same on the boards whose bit (1 << boardSlot(mode, board)) is in
+    // wanted, at standings[boardSlot(mode, board)]; the others are left empty. On
     // PostgreSQL in one statement, as each of a reader's round trips waits
     // behind the writer's while entries pour in; SQLite, in process, reads
     // only what is wanted, a board at a time, its totals kept.
