@@ -261,16 +261,10 @@ HttpAnswer RankingServer::readRankingPage(RankingStore &store, const QString &vi
     const PageCache::Generation read = m_pages.generation();
     std::shared_ptr<const Pages::RenderedPage> page = m_pages.page(periods);
     if (!page) {
-        QList<BoardView> boards;
-        for (int mode = 0; mode < RankingProtocol::ModeCount; ++mode) {
-            for (Board board : AllBoards) {
-                std::optional<BoardView> view = store.board(mode, board, QString(), now);
-                if (!view)
-                    return unavailable();
-                boards.append(*view);
-            }
-        }
-        page = std::make_shared<const Pages::RenderedPage>(Pages::renderRankingPage(boards, zone));
+        const std::optional<QList<BoardView>> boards = store.firstRows(now);
+        if (!boards)
+            return unavailable();
+        page = std::make_shared<const Pages::RenderedPage>(Pages::renderRankingPage(*boards, zone));
         m_pages.storePage(periods, read, page);
     }
     if (visitorId.isEmpty())

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <tuple>
 #include <libpq-fe.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
@@ -47,6 +48,24 @@ bool isRetryable(const QString &sqlState)
            || sqlState == QLatin1String("40P01");
 }
 
+// The first rows of each board, mode by mode, board by board; its
+// parameters are each board's period and the number of rows, in turn.
+QString allFirstRowsSql()
+{
+    QStringList parts;
+    for (int mode = 0; mode < RankingProtocol::ModeCount; ++mode) {
+        for (Board board : AllBoards) {
+            parts.append(QStringLiteral("SELECT * FROM (SELECT %1 AS slot, name, uid, score, reached_ms, seq FROM best "
+                                        "WHERE mode = %2 AND board = %3 AND period = ? "
+                                        "ORDER BY score DESC, reached_ms, seq LIMIT ?) AS b%1")
+                             .arg(boardSlot(mode, board))
+                             .arg(mode)
+                             .arg(int(board)));
+        }
+    }
+    return parts.join(QLatin1String(" UNION ALL "));
+}
+
 } // namespace
 
 struct RankingStore::Statements
@@ -54,12 +73,12 @@ struct RankingStore::Statements
     explicit Statements(const QSqlDatabase &db)
         : logInsert(db), logLast(db), bestSelect(db), bestInsert(db), bestUpdate(db), countAdd(db),
           countHigher(db), countEqualBefore(db), countFirst(db), countTotal(db), topRows(db), visitorRow(db),
-          visitorRows(db), dataVersion(db), bannedSelect(db), batchSubmit(db)
+          visitorRows(db), dataVersion(db), allFirstRows(db), bannedSelect(db), batchSubmit(db)
     {
     }
     QSqlQuery logInsert, logLast, bestSelect, bestInsert, bestUpdate, countAdd;
     QSqlQuery countHigher, countEqualBefore, countFirst, countTotal, topRows, visitorRow, visitorRows, dataVersion;
-    QSqlQuery bannedSelect;
+    QSqlQuery allFirstRows, bannedSelect;
     // PostgreSQL's writer only: a whole batch in one call.
     QSqlQuery batchSubmit;
 };
@@ -245,6 +264,10 @@ bool RankingStore::connect()
         {&statements->topRows,
          QStringLiteral("SELECT name, uid, score, reached_ms FROM best WHERE mode = ? AND board = ? AND period = ? "
                         "ORDER BY score DESC, reached_ms, seq LIMIT ?")},
+        // Every mode's boards at once: the page after a change would
+        // otherwise wait for twelve answers where the writer keeps the
+        // database busy. The order is the board's, restored by the caller.
+        {&statements->allFirstRows, allFirstRowsSql()},
         {&statements->visitorRow,
          QStringLiteral("SELECT name, score, reached_ms, seq FROM best "
                         "WHERE mode = ? AND board = ? AND period = ? AND uid = ?")},
@@ -900,6 +923,54 @@ std::optional<VisitorStanding> RankingStore::standing(int mode, Board board, con
         own.total = *total;
     }
     return own;
+}
+
+std::optional<QList<BoardView>> RankingStore::firstRows(qint64 nowMs)
+{
+    if (!ensureOpen())
+        return std::nullopt;
+    if (!isPostgres(m_config) && !checkDataVersion())
+        return std::nullopt;
+    Statements &s = *m_statements;
+    QList<BoardView> views;
+    for (int mode = 0; mode < RankingProtocol::ModeCount; ++mode) {
+        for (Board board : AllBoards) {
+            views.append(BoardView{mode, board, {}, std::nullopt, 0});
+            s.allFirstRows.addBindValue(periodKey(board, nowMs, m_zone));
+            s.allFirstRows.addBindValue(m_top);
+        }
+    }
+    if (!s.allFirstRows.exec())
+        return readFailed(QStringLiteral("cannot read the boards"), s.allFirstRows);
+    struct Ordered
+    {
+        int slot;
+        qint64 seq;
+        BoardRow row;
+    };
+    QList<Ordered> rows;
+    while (s.allFirstRows.next()) {
+        const int slot = s.allFirstRows.value(0).toInt();
+        if (slot < 0 || slot >= views.size())
+            continue;
+        BoardRow row;
+        row.name = s.allFirstRows.value(1).toString();
+        row.userId = s.allFirstRows.value(2).toString();
+        row.score = s.allFirstRows.value(3).toInt();
+        row.reachedMs = s.allFirstRows.value(4).toLongLong();
+        rows.append({slot, s.allFirstRows.value(5).toLongLong(), row});
+    }
+    s.allFirstRows.finish();
+    // A union keeps no order of its own.
+    std::sort(rows.begin(), rows.end(), [](const Ordered &a, const Ordered &b) {
+        return std::tuple(a.slot, -a.row.score, a.row.reachedMs, a.seq)
+               < std::tuple(b.slot, -b.row.score, b.row.reachedMs, b.seq);
+    });
+    for (const Ordered &each : std::as_const(rows))
+        views[each.slot].rows.append(each.row);
+    for (BoardView &view : views)
+        assignRanks(view.rows);
+    return views;
 }
 
 QString RankingStore::cacheKey(int mode, int board, qint64 period)

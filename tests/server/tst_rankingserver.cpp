@@ -132,11 +132,12 @@ void tst_RankingServer::rateLimitPerAddressAndPerId()
 
 void tst_RankingServer::rankingPageShowsBoardsAndTheVisitor()
 {
-    QVERIFY(startServer({QStringLiteral("--top"), QStringLiteral("2")}));
+    QVERIFY(startServer({QStringLiteral("--top"), QStringLiteral("2"), QStringLiteral("--rate"), QStringLiteral("0")}));
     m_server->get(entryTarget(90, "First", "1"));
     m_server->get(entryTarget(80, "Second", "2"));
     m_server->get(entryTarget(70, "Me", "-3"));
     m_server->get(entryTarget(60, "Other", "4", 1));
+    m_server->get(entryTarget(60, "Later", "5", 1));
 
     ServerProcess::Reply reply = m_server->get("/wuppet/wpbrand/tovrika/?id=-3");
     QCOMPARE(reply.status, 200);
@@ -150,6 +151,10 @@ void tst_RankingServer::rankingPageShowsBoardsAndTheVisitor()
     // Below the first two rows: the visitor's own row, rank and share, on each board of the mode.
     QCOMPARE(page.count(QStringLiteral("<tr class=\"own\"><td class=\"rank\">3</td><td class=\"name\">Me</td>")), 3);
     QCOMPARE(page.count(QStringLiteral("上位 100.0%")), 3);
+    // A score reached earlier stands first, and a tie shares the rank.
+    const qsizetype other = page.indexOf(QStringLiteral("<td class=\"rank\">1</td><td class=\"name\">Other</td>"));
+    const qsizetype later = page.indexOf(QStringLiteral("<td class=\"rank\">1</td><td class=\"name\">Later</td>"));
+    QVERIFY(other >= 0 && later > other);
 
     // Without an identifier, or with one that is not, the boards alone.
     for (const QByteArray &target : {QByteArray("/wuppet/wpbrand/tovrika/"),
