@@ -4,7 +4,12 @@
 #include <QDateTime>
 #include <QString>
 
-// One line of the Common Log Format:
+// The moment of a Common Log Format line, "07/Dec/2026:20:19:01 +0000".
+// Its zone offset costs the C library a look at /etc/localtime, so a
+// server formats it once a second, not once a request.
+QByteArray accessLogTime(const QDateTime &when);
+
+// One line of the Common Log Format, with a moment from accessLogTime:
 // host - - [07/Dec/2026:20:19:01 +0000] "GET /path?query HTTP/1.1" 200 2
-QByteArray accessLogLine(const QString &host, const QDateTime &when, const QByteArray &method,
+QByteArray accessLogLine(const QString &host, const QByteArray &when, const QByteArray &method,
                          const QByteArray &target, const QByteArray &protocol, int status, qint64 bytes);

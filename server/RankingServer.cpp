@@ -330,11 +330,11 @@ void RankingServer::answered(const HttpRequest &request, const HttpAnswer &answe
     // The local time once a second: each conversion asks the C library,
     // which looks at /etc/localtime again every time.
     thread_local qint64 lastSecond = -1;
-    thread_local QDateTime localNow;
+    thread_local QByteArray localNow;
     const qint64 second = QDateTime::currentSecsSinceEpoch();
     if (second != lastSecond) {
         lastSecond = second;
-        localNow = QDateTime::fromSecsSinceEpoch(second);
+        localNow = accessLogTime(QDateTime::fromSecsSinceEpoch(second));
     }
     const QByteArray line = accessLogLine(clientOf(request), localNow, request.method, request.target,
                                           request.version, answer.status, bytes);
