@@ -274,9 +274,9 @@ bool RankingStore::connect()
         {&statements->topRows,
          QStringLiteral("SELECT name, uid, score, reached_ms FROM best WHERE mode = ? AND board = ? AND period = ? "
                         "ORDER BY score DESC, reached_ms, seq LIMIT ?")},
-        // Every mode's boards at once: the page after a change would
-        // otherwise wait for twelve answers where the writer keeps the
-        // database busy. The order is the board's, restored by the caller.
+        // PostgreSQL's first rows of every board at once: the page after a
+        // change would otherwise wait for twelve answers while the writer
+        // keeps the database busy. The order is restored by the caller.
         {&statements->allFirstRows, allFirstRowsSql()},
         {&statements->visitorRow,
          QStringLiteral("SELECT name, score, reached_ms, seq FROM best "
@@ -939,10 +939,19 @@ std::optional<QList<BoardView>> RankingStore::firstRows(qint64 nowMs)
 {
     if (!ensureOpen())
         return std::nullopt;
-    if (!isPostgres(m_config) && !checkDataVersion())
-        return std::nullopt;
-    Statements &s = *m_statements;
     QList<BoardView> views;
+    if (!isPostgres(m_config)) {
+        for (int mode = 0; mode < RankingProtocol::ModeCount; ++mode) {
+            for (Board board : AllBoards) {
+                std::optional<BoardView> view = this->board(mode, board, QString(), nowMs);
+                if (!view)
+                    return std::nullopt;
+                views.append(*view);
+            }
+        }
+        return views;
+    }
+    Statements &s = *m_statements;
     for (int mode = 0; mode < RankingProtocol::ModeCount; ++mode) {
         for (Board board : AllBoards) {
             views.append(BoardView{mode, board, {}, std::nullopt, 0});

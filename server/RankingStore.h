@@ -69,9 +69,11 @@ public:
 
     // The board of a mode at a moment; visitorId may be empty.
     std::optional<BoardView> board(int mode, Board board, const QString &visitorId, qint64 nowMs);
-    // The first rows of every board at a moment, at boardSlot(mode, board),
-    // in one statement; totals are not read (left 0), as the page shows
-    // them only beside a visitor's standing.
+    // The first rows of every board at a moment, at boardSlot(mode, board).
+    // PostgreSQL reads them in one statement and leaves the totals 0, as
+    // the page shows them only beside a visitor's standing; SQLite, in
+    // process, reads a board at a time and keeps each board's rows and
+    // total for the standings that follow.
     std::optional<QList<BoardView>> firstRows(qint64 nowMs);
     // A visitor's own row on a board, ranked, whether among the first rows
     // or not, and the board's total.
