@@ -303,6 +303,12 @@ void tst_RankingStore::batchesAnswerAsOneByOneOnSqlite()
          entry(40, "G", "7", Monday + 12), entry(45, "H", "8", Monday + 12), entry(1, "I", "9", Monday + Day)},
         {entry(99, "F", "6", Monday + Day + 1), entry(45, "C", "3", Monday + Day + 2),
          entry(61, "J", "10", Monday + 2 * Day), entry(45, "H", "8", Monday + 2 * Day)},
+        // Below every board's first rows: placed together until an ID comes
+        // again or an entry is ranked, each raised, kept or new as one by one.
+        {entry(70, "K", "11", Monday + 2 * Day + 1), entry(65, "L", "12", Monday + 2 * Day + 2)},
+        {entry(5, "M", "13", Monday + 2 * Day + 3), entry(20, "D2", "4", Monday + 2 * Day + 4),
+         entry(35, "D3", "4", Monday + 2 * Day + 5), entry(80, "N", "14", Monday + 2 * Day + 6),
+         entry(6, "M2", "13", Monday + 2 * Day + 7)},
     };
     for (qsizetype i = 0; i < batches.size(); ++i) {
         // The ID "6" is banned for the second batch only.
