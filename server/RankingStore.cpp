@@ -79,7 +79,7 @@ struct RankingStore::Statements
     QSqlQuery logInsert, logLast, bestSelect, bestInsert, bestUpdate, countAdd;
     QSqlQuery countHigher, countEqualBefore, countFirst, countTotal, topRows, visitorRow, visitorRows, dataVersion;
     QSqlQuery allFirstRows, bannedSelect;
-    // PostgreSQL's writer only: a whole batch in one call.
+    // PostgreSQL only: every board's first rows; the writer's whole batch in one call.
     QSqlQuery batchSubmit;
 };
 
@@ -274,10 +274,6 @@ bool RankingStore::connect()
         {&statements->topRows,
          QStringLiteral("SELECT name, uid, score, reached_ms FROM best WHERE mode = ? AND board = ? AND period = ? "
                         "ORDER BY score DESC, reached_ms, seq LIMIT ?")},
-        // PostgreSQL's first rows of every board at once: the page after a
-        // change would otherwise wait for twelve answers while the writer
-        // keeps the database busy. The order is restored by the caller.
-        {&statements->allFirstRows, allFirstRowsSql()},
         {&statements->visitorRow,
          QStringLiteral("SELECT name, score, reached_ms, seq FROM best "
                         "WHERE mode = ? AND board = ? AND period = ? AND uid = ?")},
@@ -304,6 +300,11 @@ bool RankingStore::connect()
             return fail(QStringLiteral("cannot prepare a statement"), *statement.query);
         }
     }
+    // PostgreSQL's first rows of every board at once: the page after a
+    // change would otherwise wait for twelve answers while the writer keeps
+    // the database busy. SQLite, in process, reads a board at a time.
+    if (isPostgres(m_config) && !statements->allFirstRows.prepare(allFirstRowsSql()))
+        return fail(QStringLiteral("cannot prepare a statement"), statements->allFirstRows);
     if (isPostgres(m_config) && m_role == Role::Writer) {
         if (!statements->batchSubmit.prepare(PostgresBatch::callStatement()))
             return fail(QStringLiteral("cannot prepare a statement"), statements->batchSubmit);
@@ -478,7 +479,7 @@ bool RankingStore::storeEntry(const PendingEntry &pending, qint64 seq, Cutoffs *
 
 bool RankingStore::cutoff(int mode, int board, qint64 period, Cutoffs &cutoffs, int *score)
 {
-    const qint64 key = (period * 4 + board) * 2 + mode;
+    const qint64 key = period * (RankingProtocol::ModeCount * BoardCount) + boardSlot(mode, Board(board));
     const auto known = cutoffs.constFind(key);
     if (known != cutoffs.cend()) {
         *score = known.value();
