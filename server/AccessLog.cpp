@@ -18,6 +18,18 @@ QByteArray accessLogTime(const QDateTime &when)
     return text;
 }
 
+QByteArray accessLogTimeNow()
+{
+    thread_local qint64 lastSecond = -1;
+    thread_local QByteArray text;
+    const qint64 second = QDateTime::currentSecsSinceEpoch();
+    if (second != lastSecond) {
+        lastSecond = second;
+        text = accessLogTime(QDateTime::fromSecsSinceEpoch(second));
+    }
+    return text;
+}
+
 QByteArray accessLogLine(const QString &host, const QByteArray &when, const QByteArray &method,
                          const QByteArray &target, const QByteArray &protocol, int status, qint64 bytes)
 {

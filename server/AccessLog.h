@@ -5,9 +5,10 @@
 #include <QString>
 
 // The moment of a Common Log Format line, "07/Dec/2026:20:19:01 +0000".
-// Its zone offset costs the C library a look at /etc/localtime, so a
-// server formats it once a second, not once a request.
 QByteArray accessLogTime(const QDateTime &when);
+// The same for now, in local time, formatted once a second per thread: the
+// zone offset costs the C library a look at /etc/localtime each time.
+QByteArray accessLogTimeNow();
 
 // One line of the Common Log Format, with a moment from accessLogTime:
 // host - - [07/Dec/2026:20:19:01 +0000] "GET /path?query HTTP/1.1" 200 2

@@ -327,16 +327,7 @@ void RankingServer::handleHealth(const HttpReply &reply)
 void RankingServer::answered(const HttpRequest &request, const HttpAnswer &answer, qint64 bytes)
 {
     m_metrics.countRequest(answer.status);
-    // The local time once a second: each conversion asks the C library,
-    // which looks at /etc/localtime again every time.
-    thread_local qint64 lastSecond = -1;
-    thread_local QByteArray localNow;
-    const qint64 second = QDateTime::currentSecsSinceEpoch();
-    if (second != lastSecond) {
-        lastSecond = second;
-        localNow = accessLogTime(QDateTime::fromSecsSinceEpoch(second));
-    }
-    const QByteArray line = accessLogLine(clientOf(request), localNow, request.method, request.target,
+    const QByteArray line = accessLogLine(clientOf(request), accessLogTimeNow(), request.method, request.target,
                                           request.version, answer.status, bytes);
     std::lock_guard lock(m_logMutex);
     m_logBuffer += line;
