@@ -73,14 +73,14 @@ struct RankingStore::Statements
     explicit Statements(const QSqlDatabase &db)
         : logInsert(db), logLast(db), bestSelect(db), bestInsert(db), bestUpdate(db), countAdd(db),
           countHigher(db), countEqualBefore(db), countFirst(db), countTotal(db), topRows(db), visitorRow(db),
-          visitorRows(db), dataVersion(db), allFirstRows(db), bannedSelect(db), batchSubmit(db)
+          visitorRows(db), dataVersion(db), bannedSelect(db), allFirstRows(db), batchSubmit(db)
     {
     }
     QSqlQuery logInsert, logLast, bestSelect, bestInsert, bestUpdate, countAdd;
     QSqlQuery countHigher, countEqualBefore, countFirst, countTotal, topRows, visitorRow, visitorRows, dataVersion;
-    QSqlQuery allFirstRows, bannedSelect;
+    QSqlQuery bannedSelect;
     // PostgreSQL only: every board's first rows; the writer's whole batch in one call.
-    QSqlQuery batchSubmit;
+    QSqlQuery allFirstRows, batchSubmit;
 };
 
 RankingStore::RankingStore(DatabaseConfig config, int top, QTimeZone zone, QString connectionName, Role role)
