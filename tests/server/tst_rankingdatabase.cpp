@@ -164,10 +164,12 @@ void tst_RankingDatabase::hungDatabaseFailsEntriesWithinTheDeadline()
     QCOMPARE(m_server->total(), 2);
     // One line for the outage and one for its end, beside the start's: no warning floods.
     QTRY_VERIFY(m_server->standardError().contains("database is back"));
-    // Which of the entries' deadline checks tells first depends on how the
-    // batches fell; each names the deadline.
+    // Which deadline tells first depends on how the batches fell and on a
+    // loaded machine: the server's own checks name it, PostgreSQL's
+    // statement and lock time-outs (set to it) say "timeout".
     const QByteArray told = m_server->standardError();
-    QVERIFY2(told.count("database failed:") == 1 && told.contains(" 2000 ms"), told.constData());
+    QVERIFY2(told.count("database failed:") == 1 && (told.contains(" 2000 ms") || told.contains(" timeout")),
+             told.constData());
     QVERIFY2(told.count('\n') == 3, told.constData());
 }
 
