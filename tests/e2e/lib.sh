@@ -56,10 +56,17 @@ start_xvfb() {
 # windows get the keyboard focus the way they do there.
 start_window_manager() {
     command -v openbox >/dev/null || fail "openbox is not installed"
-    openbox --sm-disable >"$e2e_work/openbox.log" 2>&1 &
-    e2e_pids+=($!)
-    local tries=0
+    # On a loaded machine openbox has been seen to find the new display not
+    # yet open to it and exit at once; it is started again, three times at most.
+    local starts=0 tries=0 wm=
     until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
+        if [ -z "$wm" ] || ! kill -0 "$wm" 2>/dev/null; then
+            starts=$((starts + 1))
+            [ $starts -le 3 ] || fail "openbox did not start: $(cat "$e2e_work/openbox.log")"
+            openbox --sm-disable >"$e2e_work/openbox.log" 2>&1 &
+            wm=$!
+            e2e_pids+=($wm)
+        fi
         tries=$((tries + 1))
         [ $tries -lt 100 ] || fail "openbox did not start: $(cat "$e2e_work/openbox.log")"
         sleep 0.1
