@@ -5,6 +5,7 @@
 
 #include "game/frmMain.h"
 #include "shell/WindowDefinition.h"
+#include "support/NoResultMain.h"
 #include "support/TestMain.h"
 #include "support/TestPlatform.h"
 
@@ -14,24 +15,7 @@
 
 namespace {
 
-// The main window with the result window replaced by a counter that also
-// notes what the record held when the result window would have opened.
-class PlayedMain : public frmMain
-{
-public:
-    using frmMain::frmMain;
-    int resultsShown = 0;
-    bool playingWhileResultShown = true;
-    bool timerRunningWhileResultShown = true;
-
-protected:
-    void ShowResultWindow() override
-    {
-        ++resultsShown;
-        playingWhileResultShown = isPlaying();
-        timerRunningWhileResultShown = gameTimer().isActive();
-    }
-};
+using PlayedMain = NoResultMain;
 
 char16_t rightKey(const frmMain &w)
 {

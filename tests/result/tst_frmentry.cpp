@@ -13,13 +13,13 @@
 #include "support/LoopbackHttpServer.h"
 #include "support/ReadOnlySettings.h"
 #include "support/TestMain.h"
+#include "support/FreePort.h"
 #include "support/TestPlatform.h"
 
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QtTest>
 
 using Icon = MessageBoxes::Icon;
@@ -70,14 +70,7 @@ bool storedHasEntryName(const TestPlatform &tp)
     return file.readAll().contains("EntryName");
 }
 
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
+quint16 closedPort() { return freeLoopbackPort(); }
 
 } // namespace
 

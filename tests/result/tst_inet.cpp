@@ -7,11 +7,11 @@
 #include "result/CurlLibrary.h"
 #include "result/Inet.h"
 #include "result/RankingEntry.h"
+#include "support/FreePort.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestMain.h"
 
 #include <QElapsedTimer>
-#include <QTcpServer>
 #include <QtTest>
 
 #include <optional>
@@ -32,15 +32,7 @@ QByteArray entryUrl(const LoopbackHttpServer &server)
 }
 
 // A port on 127.0.0.1 that nobody listens on.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
+quint16 closedPort() { return freeLoopbackPort(); }
 
 } // namespace
 

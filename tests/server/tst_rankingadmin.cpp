@@ -4,16 +4,13 @@
 // rank right, the boards rebuilt after a hand edit, a backup that a server
 // starts on, bad commands refused, and a server that keeps its locks on
 // SQLite's shared memory while they run.
-#include "server/DatabaseConfig.h"
-#include "server/support/ServerProcess.h"
-#include "server/support/TestDatabase.h"
+#include "server/support/DirectConnection.h"
+#include "server/support/ServerFixture.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -36,21 +33,19 @@ private:
     int admin(const QStringList &arguments, QByteArray *output = nullptr);
     QJsonObject board(ServerProcess &server);
 
-    TestDatabase m_databases;
-    QString m_url;
+    ServerFixture m_fixture;
 };
 
 void tst_RankingAdmin::init()
 {
     QString error;
-    m_url = m_databases.freshUrl(&error);
-    QVERIFY2(!m_url.isEmpty(), qPrintable(error));
+    QVERIFY2(m_fixture.init(&error), qPrintable(error));
 }
 
 int tst_RankingAdmin::admin(const QStringList &arguments, QByteArray *output)
 {
     QProcess process;
-    process.start(ServerProcess::executable(), QStringList{"admin"} + arguments + QStringList{"--database", m_url});
+    process.start(ServerProcess::executable(), QStringList{"admin"} + arguments + QStringList{"--database", m_fixture.url()});
     if (!process.waitForFinished(60000))
         return -1;
     if (output)
@@ -67,7 +62,7 @@ void tst_RankingAdmin::cheaterIsTakenOutWhileTheServerRuns()
 {
     ServerProcess server;
     QString error;
-    QVERIFY2(server.start(m_url, {"--top", "1", "--rate", "0"}, &error), qPrintable(error));
+    QVERIFY2(server.start(m_fixture.url(), {"--top", "1", "--rate", "0"}, &error), qPrintable(error));
     QCOMPARE(server.get(entryTarget(301, "Cheat", "666")).body, QByteArray("OK"));
     QCOMPARE(server.get(entryTarget(100, "Honest", "1")).body, QByteArray("CANNOT_RANK_IN"));
 
@@ -93,15 +88,7 @@ void tst_RankingAdmin::cheaterIsTakenOutWhileTheServerRuns()
              listing.constData());
 
     // A hand edit corrupts the counts; a rebuild from the log mends them.
-    {
-        const DatabaseConfig config = parseDatabaseUrl(m_url).config;
-        QSqlDatabase db = QSqlDatabase::addDatabase(config.driverName(), QStringLiteral("hand"));
-        config.applyTo(db);
-        QVERIFY(db.open());
-        QSqlQuery query(db);
-        QVERIFY(query.exec(QStringLiteral("DELETE FROM best WHERE uid = '1'")));
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("hand"));
+    QVERIFY(DirectConnection(m_fixture.url()).exec(QStringLiteral("DELETE FROM best WHERE uid = '1'")));
     QCOMPARE(admin({"rebuild"}), 0);
     all = board(server);
     QCOMPARE(all.value("total").toInt(), 2);
@@ -113,16 +100,16 @@ void tst_RankingAdmin::cheaterIsTakenOutWhileTheServerRuns()
 
 void tst_RankingAdmin::serverKeepsItsLocksOnTheSharedMemory()
 {
-    if (TestDatabase::isPostgres())
+    if (m_fixture.isPostgres())
         QSKIP("only SQLite shares memory between processes");
     ServerProcess server;
     QString error;
-    QVERIFY2(server.start(m_url, {}, &error), qPrintable(error));
+    QVERIFY2(server.start(m_fixture.url(), {}, &error), qPrintable(error));
     QCOMPARE(server.get(entryTarget(50, "a", "1")).body, QByteArray("OK"));
     // Without its locks, the next process to open the file would take the
     // shared memory for unused and truncate it under the server.
     struct stat shm = {};
-    QCOMPARE(::stat(qPrintable(parseDatabaseUrl(m_url).config.sqlitePath + "-shm"), &shm), 0);
+    QCOMPARE(::stat(qPrintable(m_fixture.config().sqlitePath + "-shm"), &shm), 0);
     QFile locks(QStringLiteral("/proc/locks"));
     QVERIFY(locks.open(QIODevice::ReadOnly));
     const QByteArray mine = ' ' + QByteArray::number(server.pid()) + ' ';
@@ -139,12 +126,12 @@ void tst_RankingAdmin::backupServesAnotherServer()
 {
     ServerProcess server;
     QString error;
-    QVERIFY2(server.start(m_url, {}, &error), qPrintable(error));
+    QVERIFY2(server.start(m_fixture.url(), {}, &error), qPrintable(error));
     QCOMPARE(server.get(entryTarget(50, "Taro", "1")).body, QByteArray("OK"));
     QTemporaryDir dir;
     const QString copy = dir.filePath(QStringLiteral("copy.sqlite"));
     QByteArray output;
-    if (TestDatabase::isPostgres()) {
+    if (m_fixture.isPostgres()) {
         QCOMPARE(admin({"backup", copy}, &output), 1);
         QVERIFY2(output.contains("pg_dump"), output.constData());
         return;

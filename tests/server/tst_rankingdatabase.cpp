@@ -5,15 +5,12 @@
 // under the server are refused and never answered OK; a full ext4 of 1 KiB
 // blocks fails entries without killing the server, also at a restart; a
 // read-only file refuses to start with a message.
-#include "server/DatabaseConfig.h"
-#include "server/support/ServerProcess.h"
-#include "server/support/TestDatabase.h"
+#include "server/support/ConcurrentRequests.h"
+#include "server/support/DirectConnection.h"
+#include "server/support/ServerFixture.h"
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QTcpSocket>
 #include <QtTest>
 
 #include <csignal>
@@ -33,34 +30,6 @@ bool run(const QString &program, const QStringList &arguments)
            && process.exitCode() == 0;
 }
 
-// Sends each request on a connection of its own at once; statuses() waits for the answers.
-struct Pending
-{
-    Pending(quint16 port, const QList<QByteArray> &targets)
-    {
-        for (const QByteArray &target : targets) {
-            sockets.push_back(std::make_unique<QTcpSocket>());
-            sockets.back()->connectToHost(QHostAddress::LocalHost, port);
-            sockets.back()->waitForConnected(2000);
-            sockets.back()->write("GET " + target + " HTTP/1.1\r\nConnection: close\r\n\r\n");
-            sockets.back()->waitForBytesWritten(2000);
-        }
-    }
-    QList<int> statuses(int timeoutMs)
-    {
-        QElapsedTimer waited;
-        waited.start();
-        QList<int> statuses;
-        for (const auto &socket : sockets) {
-            while (socket->state() == QAbstractSocket::ConnectedState && waited.elapsed() < timeoutMs)
-                socket->waitForReadyRead(100);
-            statuses << ServerProcess::parse(socket->readAll()).status;
-        }
-        return statuses;
-    }
-    std::vector<std::unique_ptr<QTcpSocket>> sockets;
-};
-
 } // namespace
 
 class tst_RankingDatabase : public QObject
@@ -69,7 +38,7 @@ class tst_RankingDatabase : public QObject
 
 private slots:
     void init();
-    void cleanup() { m_server.reset(); }
+    void cleanup() { m_fixture.cleanup(); }
     void hungDatabaseFailsEntriesWithinTheDeadline_data();
     void hungDatabaseFailsEntriesWithinTheDeadline();
     void deletedFilesAreNeverAnsweredOk_data();
@@ -77,28 +46,17 @@ private slots:
     void fullDiskOfSmallBlocks();
 
 private:
-    bool startServer(ServerProcess &server, const QStringList &extra = NoLimit);
+    bool startServer(ServerProcess &server, const QStringList &extra = NoLimit) { return m_fixture.start(server, extra); }
 
-    TestDatabase m_databases;
-    QString m_url;
-    std::unique_ptr<ServerProcess> m_server;
+    ServerFixture m_fixture;
+    ServerProcess *m_server = nullptr;
 };
 
 void tst_RankingDatabase::init()
 {
     QString error;
-    m_url = m_databases.freshUrl(&error);
-    QVERIFY2(!m_url.isEmpty(), qPrintable(error));
-    m_server = std::make_unique<ServerProcess>();
-}
-
-bool tst_RankingDatabase::startServer(ServerProcess &server, const QStringList &extra)
-{
-    QString error;
-    const bool started = server.start(m_url, extra, &error);
-    if (!started)
-        qWarning("%s", qPrintable(error));
-    return started;
+    QVERIFY2(m_fixture.init(&error), qPrintable(error));
+    m_server = &m_fixture.server();
 }
 
 void tst_RankingDatabase::hungDatabaseFailsEntriesWithinTheDeadline_data()
@@ -110,7 +68,7 @@ void tst_RankingDatabase::hungDatabaseFailsEntriesWithinTheDeadline_data()
 
 void tst_RankingDatabase::hungDatabaseFailsEntriesWithinTheDeadline()
 {
-    if (!TestDatabase::isPostgres())
+    if (!m_fixture.isPostgres())
         QSKIP("an SQLite file has no backend to stop; the PostgreSQL run checks this");
     QFETCH(bool, stopBackend);
     QVERIFY(startServer(*m_server, NoLimit + QStringList{"--entry-deadline", "2"}));
@@ -119,31 +77,28 @@ void tst_RankingDatabase::hungDatabaseFailsEntriesWithinTheDeadline()
     qint64 answeredMs = 0, pageMs = 0;
     int pageStatus = 0;
     {
-        const DatabaseConfig config = parseDatabaseUrl(m_url).config;
-        QSqlDatabase operatorDb = QSqlDatabase::addDatabase(config.driverName(), QStringLiteral("operator"));
-        config.applyTo(operatorDb);
-        QSqlQuery query(operatorDb);
+        DirectConnection operatorDb(m_fixture.url());
         pid_t backend = 0;
         if (stopBackend) {
-            QVERIFY(operatorDb.open() && query.exec("SELECT pid FROM pg_stat_activity "
-                                                    "WHERE application_name = 'tovrika-ranking-entries'"));
-            QVERIFY(query.next() && (backend = pid_t(query.value(0).toLongLong())) > 0);
+            backend = pid_t(operatorDb.number("SELECT pid FROM pg_stat_activity "
+                                              "WHERE application_name = 'tovrika-ranking-entries'"));
+            QVERIFY2(backend > 0, qPrintable(operatorDb.lastError()));
             QCOMPARE(::kill(backend, SIGSTOP), 0);
         } else {
-            QVERIFY(operatorDb.open() && operatorDb.transaction());
-            QVERIFY(query.exec(QStringLiteral("LOCK TABLE best IN EXCLUSIVE MODE")));
+            QVERIFY2(operatorDb.holdEntryLogWriteLock(), qPrintable(operatorDb.lastError()));
         }
         QElapsedTimer elapsed;
         elapsed.start();
-        Pending entries(m_server->port(), {entryTarget(6, "b", "2"), entryTarget(7, "c", "3"), entryTarget(8, "d", "4")});
+        ConcurrentRequests entries(m_server->port(),
+                                   {entryTarget(6, "b", "2"), entryTarget(7, "c", "3"), entryTarget(8, "d", "4")});
         pageStatus = m_server->get(PagePath).status;
         pageMs = elapsed.elapsed();
-        statuses = entries.statuses(8000);
+        for (const ServerProcess::Reply &reply : entries.wait(8000))
+            statuses << reply.status;
         answeredMs = elapsed.elapsed();
         // The database answers again before anything is checked.
         stopBackend ? void(::kill(backend, SIGCONT)) : void(operatorDb.rollback());
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("operator"));
     QCOMPARE(pageStatus, 200);
     QVERIFY2(pageMs < 1000, qPrintable(QString::number(pageMs)));
     QCOMPARE(statuses, QList<int>(3, 503));
@@ -160,7 +115,7 @@ void tst_RankingDatabase::hungDatabaseFailsEntriesWithinTheDeadline()
     }
     QCOMPARE(answer, QByteArray("OK"));
     // Entries answered ERROR never turn up later.
-    QCOMPARE(TestDatabase::loggedEntries(m_url), 2);
+    QCOMPARE(m_fixture.loggedEntries(), 2);
     QCOMPARE(m_server->total(), 2);
     // One line for the outage and one for its end, beside the start's: no warning floods.
     QTRY_VERIFY(m_server->standardError().contains("database is back"));
@@ -184,14 +139,14 @@ void tst_RankingDatabase::deletedFilesAreNeverAnsweredOk_data()
 
 void tst_RankingDatabase::deletedFilesAreNeverAnsweredOk()
 {
-    if (TestDatabase::isPostgres())
+    if (m_fixture.isPostgres())
         QSKIP("PostgreSQL keeps its own files; the SQLite run checks this");
     QFETCH(QStringList, deleted);
     QFETCH(int, keptAfterRestart);
     QVERIFY(startServer(*m_server));
     for (int i = 1; i <= 3; ++i)
         QCOMPARE(m_server->get(entryTarget(10 + i, "a", QByteArray::number(i))).body, QByteArray("OK"));
-    const QString path = parseDatabaseUrl(m_url).config.sqlitePath;
+    const QString path = m_fixture.config().sqlitePath;
     for (const QString &suffix : deleted)
         QVERIFY(QFile::remove(path + suffix));
     for (int i = 4; i <= 6; ++i)
@@ -204,12 +159,12 @@ void tst_RankingDatabase::deletedFilesAreNeverAnsweredOk()
     ServerProcess restarted;
     QVERIFY(startServer(restarted));
     QCOMPARE(restarted.total(), keptAfterRestart);
-    QCOMPARE(TestDatabase::loggedEntries(m_url), keptAfterRestart);
+    QCOMPARE(m_fixture.loggedEntries(), keptAfterRestart);
 }
 
 void tst_RankingDatabase::fullDiskOfSmallBlocks()
 {
-    if (TestDatabase::isPostgres())
+    if (m_fixture.isPostgres())
         QSKIP("the disk under PostgreSQL is its own to manage; the SQLite run checks this");
     if (::geteuid() != 0)
         QSKIP("loop-mounting a file system needs root");
@@ -223,7 +178,7 @@ void tst_RankingDatabase::fullDiskOfSmallBlocks()
         QSKIP("cannot loop-mount an ext4 image here");
     // Declared before the servers, so that they have ended when it unmounts.
     const auto unmount = qScopeGuard([&] { run(QStringLiteral("umount"), {mountPoint}); });
-    m_url = QStringLiteral("sqlite:") + mountPoint + QStringLiteral("/ranking.sqlite");
+    m_fixture.setUrl(QStringLiteral("sqlite:") + mountPoint + QStringLiteral("/ranking.sqlite"));
     const QString filler = mountPoint + QStringLiteral("/filler");
     {
         ServerProcess server;

@@ -6,8 +6,8 @@
 // the database stopping and coming back under a running server (told once
 // on standard error each way), and two servers on one database counting
 // every entry once.
-#include "server/support/ServerProcess.h"
-#include "server/support/TestDatabase.h"
+#include "server/support/ConcurrentRequests.h"
+#include "server/support/ServerFixture.h"
 #include "server/support/TestPostgres.h"
 
 #include <QElapsedTimer>
@@ -37,35 +37,22 @@ private slots:
     void twoServersOnOneDatabaseCountEachEntryOnce();
 
 private:
-    bool startServer(ServerProcess &server, const QStringList &extra = {});
-
-    TestDatabase m_databases;
-    QString m_url;
-    std::unique_ptr<ServerProcess> m_server;
+    ServerFixture m_fixture;
+    ServerProcess *m_server = nullptr;
 };
 
 void tst_RankingFaults::init()
 {
     QString error;
-    m_url = m_databases.freshUrl(&error);
-    QVERIFY2(!m_url.isEmpty(), qPrintable(error));
-    m_server = std::make_unique<ServerProcess>();
+    QVERIFY2(m_fixture.init(&error), qPrintable(error));
+    m_server = &m_fixture.server();
 }
 
-void tst_RankingFaults::cleanup() { m_server.reset(); }
-
-bool tst_RankingFaults::startServer(ServerProcess &server, const QStringList &extra)
-{
-    QString error;
-    const bool started = server.start(m_url, extra, &error);
-    if (!started)
-        qWarning("%s", qPrintable(error));
-    return started;
-}
+void tst_RankingFaults::cleanup() { m_fixture.cleanup(); }
 
 void tst_RankingFaults::oversizedRequestsAreRefusedAndClosed()
 {
-    QVERIFY(startServer(*m_server));
+    QVERIFY(m_fixture.start(*m_server));
     ServerProcess::Reply reply =
         m_server->exchange("GET /?" + QByteArray(9000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n");
     QCOMPARE(reply.status, 414);
@@ -92,7 +79,7 @@ void tst_RankingFaults::oversizedRequestsAreRefusedAndClosed()
 
 void tst_RankingFaults::slowClientIsClosedWhileOthersAreServed()
 {
-    QVERIFY(startServer(*m_server, {QStringLiteral("--idle-timeout"), QStringLiteral("1")}));
+    QVERIFY(m_fixture.start(*m_server, {QStringLiteral("--idle-timeout"), QStringLiteral("1")}));
     QTcpSocket slow;
     slow.connectToHost(QHostAddress::LocalHost, m_server->port());
     QVERIFY(slow.waitForConnected(5000));
@@ -123,7 +110,7 @@ void tst_RankingFaults::slowClientIsClosedWhileOthersAreServed()
 
 void tst_RankingFaults::connectionsAreCapped()
 {
-    QVERIFY(startServer(*m_server, {QStringLiteral("--max-connections"), QStringLiteral("2")}));
+    QVERIFY(m_fixture.start(*m_server, {QStringLiteral("--max-connections"), QStringLiteral("2")}));
     QTcpSocket first, second;
     for (QTcpSocket *socket : {&first, &second}) {
         socket->connectToHost(QHostAddress::LocalHost, m_server->port());
@@ -139,7 +126,7 @@ void tst_RankingFaults::connectionsAreCapped()
 
 void tst_RankingFaults::rateLimitPerIdAcrossAddresses()
 {
-    QVERIFY(startServer(*m_server, {QStringLiteral("--rate"), QStringLiteral("2")}));
+    QVERIFY(m_fixture.start(*m_server, {QStringLiteral("--rate"), QStringLiteral("2")}));
     const QByteArray request = "GET " + entryTarget(10, "a", "42") + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
     QCOMPARE(m_server->exchange(request, 5000, QHostAddress("127.0.0.2")).status, 200);
     QCOMPARE(m_server->exchange(request, 5000, QHostAddress("127.0.0.3")).status, 200);
@@ -155,7 +142,7 @@ void tst_RankingFaults::rateLimitPerIdAcrossAddresses()
 
 void tst_RankingFaults::rateLimitBehindATrustedProxy()
 {
-    QVERIFY(startServer(*m_server, {QStringLiteral("--rate"), QStringLiteral("1"), QStringLiteral("--trusted-proxy"),
+    QVERIFY(m_fixture.start(*m_server, {QStringLiteral("--rate"), QStringLiteral("1"), QStringLiteral("--trusted-proxy"),
                                     QStringLiteral("127.0.0.1")}));
     auto viaProxy = [&](const QByteArray &id, const QByteArray &forwarded) {
         return m_server->exchange("GET " + entryTarget(10, "a", id) + " HTTP/1.1\r\nX-Forwarded-For: " + forwarded
@@ -180,21 +167,21 @@ void tst_RankingFaults::rateLimitBehindATrustedProxy()
 
 void tst_RankingFaults::okSurvivesKill9()
 {
-    QVERIFY(startServer(*m_server));
+    QVERIFY(m_fixture.start(*m_server));
     for (int i = 1; i <= 5; ++i) {
         QCOMPARE(m_server->get(entryTarget(100 + i, "Durable", QByteArray::number(i))).body, QByteArray("OK"));
         if (i == 5)
             m_server->kill9(); // right after the answer
     }
     ServerProcess restarted;
-    QVERIFY(startServer(restarted));
+    QVERIFY(m_fixture.start(restarted));
     QCOMPARE(restarted.total(), 5);
-    QCOMPARE(TestDatabase::loggedEntries(m_url), 5);
+    QCOMPARE(m_fixture.loggedEntries(), 5);
 }
 
 void tst_RankingFaults::terminationFinishesTheRequestInFlight()
 {
-    QVERIFY(startServer(*m_server));
+    QVERIFY(m_fixture.start(*m_server));
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, m_server->port());
     QVERIFY(client.waitForConnected(5000));
@@ -216,17 +203,17 @@ void tst_RankingFaults::terminationFinishesTheRequestInFlight()
     QCOMPARE(reply.status, 200);
     QCOMPARE(reply.body, QByteArray("OK"));
     ServerProcess restarted;
-    QVERIFY(startServer(restarted));
+    QVERIFY(m_fixture.start(restarted));
     QCOMPARE(restarted.total(), 1);
 }
 
 void tst_RankingFaults::databaseStopsAndComesBack()
 {
-    if (!TestDatabase::isPostgres())
+    if (!m_fixture.isPostgres())
         QSKIP("an SQLite file cannot be stopped under a running server; the PostgreSQL run checks this");
-    QVERIFY(startServer(*m_server));
+    QVERIFY(m_fixture.start(*m_server));
     QCOMPARE(m_server->get(entryTarget(5, "a", "1")).body, QByteArray("OK"));
-    m_databases.postgres()->stop();
+    m_fixture.postgres()->stop();
 
     ServerProcess::Reply reply = m_server->get(entryTarget(6, "b", "2"));
     QCOMPARE(reply.status, 503);
@@ -235,12 +222,12 @@ void tst_RankingFaults::databaseStopsAndComesBack()
     QVERIFY(m_server->isRunning());
 
     QString error;
-    QVERIFY2(m_databases.postgres()->start(&error), qPrintable(error));
+    QVERIFY2(m_fixture.postgres()->start(&error), qPrintable(error));
     reply = m_server->get(entryTarget(7, "c", "3"));
     QCOMPARE(reply.status, 200);
     QCOMPARE(reply.body, QByteArray("OK"));
     QCOMPARE(m_server->total(), 2);
-    QCOMPARE(TestDatabase::loggedEntries(m_url), 2);
+    QCOMPARE(m_fixture.loggedEntries(), 2);
     // The outage is told once, with PostgreSQL's own message, and so is its end.
     QTRY_VERIFY(m_server->standardError().contains("database is back"));
     QCOMPARE(m_server->standardError().count("database failed: "), 1);
@@ -253,10 +240,10 @@ void tst_RankingFaults::twoServersOnOneDatabaseCountEachEntryOnce()
     // Every installation here comes from one loopback address.
     const QStringList noLimit{QStringLiteral("--rate"), QStringLiteral("0"), QStringLiteral("--max-per-address"),
                               QStringLiteral("1000")};
-    QVERIFY(startServer(*m_server, noLimit));
-    QVERIFY(startServer(second, noLimit));
+    QVERIFY(m_fixture.start(*m_server, noLimit));
+    QVERIFY(m_fixture.start(second, noLimit));
     // Both have read the empty board, so neither may answer from what it read then.
-    for (ServerProcess *server : {m_server.get(), &second}) {
+    for (ServerProcess *server : {m_server, &second}) {
         const ServerProcess::Reply reply = server->get("/api/ranking?md=0&board=all");
         QVERIFY2(reply.status == 200 && reply.body.contains("\"total\":0"),
                  (reply.head + reply.body + '\n' + server->standardError()).constData());
@@ -264,33 +251,15 @@ void tst_RankingFaults::twoServersOnOneDatabaseCountEachEntryOnce()
 
     // 60 installations each send to both servers at once, with different scores.
     constexpr int Installations = 60;
-    QList<QTcpSocket *> sockets;
-    QList<QByteArray> responses(Installations * 2);
-    for (int i = 0; i < Installations * 2; ++i) {
-        auto *socket = new QTcpSocket(this);
-        const quint16 port = i % 2 ? second.port() : m_server->port();
-        socket->connectToHost(QHostAddress::LocalHost, port);
-        const QByteArray target = entryTarget(10 + i, "p", QByteArray::number(i / 2 + 1));
-        connect(socket, &QTcpSocket::connected, socket,
-                [socket, target] { socket->write("GET " + target + " HTTP/1.1\r\nConnection: close\r\n\r\n"); });
-        connect(socket, &QTcpSocket::readyRead, socket, [socket, &responses, i] { responses[i] += socket->readAll(); });
-        sockets << socket;
-    }
-    auto allClosed = [&] {
-        for (QTcpSocket *socket : sockets) {
-            if (socket->state() != QAbstractSocket::UnconnectedState)
-                return false;
-        }
-        return true;
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(allClosed(), 60000);
-    for (int i = 0; i < responses.size(); ++i)
-        QCOMPARE(ServerProcess::parse(responses[i]).status, 200);
-    qDeleteAll(sockets);
+    QList<ConcurrentRequests::Request> requests;
+    for (int i = 0; i < Installations * 2; ++i)
+        requests.append({i % 2 ? second.port() : m_server->port(), entryTarget(10 + i, "p", QByteArray::number(i / 2 + 1))});
+    for (const ServerProcess::Reply &reply : ConcurrentRequests(requests).wait(60000))
+        QCOMPARE(reply.status, 200);
 
     QCOMPARE(m_server->total(), Installations);
     QCOMPARE(second.total(), Installations);
-    QCOMPARE(TestDatabase::loggedEntries(m_url), qint64(Installations * 2));
+    QCOMPARE(m_fixture.loggedEntries(), qint64(Installations * 2));
     // Each installation's row holds the better of its two scores.
     const QJsonObject board = QJsonDocument::fromJson(m_server->get("/api/ranking?md=0&board=all").body).object();
     QCOMPARE(board.value("rows").toArray().first().toObject().value("score").toInt(), 10 + Installations * 2 - 1);

@@ -6,6 +6,7 @@
 #include "server/support/ServerProcess.h"
 #include "server/support/TestDatabase.h"
 #include "server/support/TestPostgres.h"
+#include "support/FreePort.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,7 +14,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -45,13 +45,6 @@ QByteArray get(quint16 port, const QByteArray &target, int *status = nullptr)
     if (status)
         *status = reply.status;
     return reply.body;
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 } // namespace
@@ -105,7 +98,7 @@ void tst_RankingMetrics::healthAndMetrics()
                  "      - targets: ['127.0.0.1:"
                  + QByteArray::number(metricsPort) + "']\n");
     config.close();
-    const quint16 prometheusPort = freePort();
+    const quint16 prometheusPort = freeLoopbackPort();
     QProcess scraper;
     scraper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     scraper.start(prometheus, {"--config.file=" + config.fileName(), "--storage.tsdb.path=" + dir.filePath("data"),

@@ -5,19 +5,16 @@
 // address hold across both servers; an entry goes to the other server when
 // one is down; and with one server killed under load nginx carries on with
 // the other and no entry is stored twice.
-#include "server/DatabaseConfig.h"
-#include "server/support/ServerProcess.h"
-#include "server/support/TestDatabase.h"
+#include "server/support/ConcurrentRequests.h"
+#include "server/support/DirectConnection.h"
+#include "server/support/ServerFixture.h"
+#include "support/FreePort.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -75,8 +72,7 @@ private:
     int entriesServed();
     int total();
 
-    TestDatabase m_databases;
-    QString m_url;
+    ServerFixture m_fixture;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ServerProcess> m_servers[2];
     std::unique_ptr<QProcess> m_nginx;
@@ -86,7 +82,7 @@ private:
 
 void tst_RankingNginx::initTestCase()
 {
-    if (!TestDatabase::isPostgres())
+    if (!m_fixture.isPostgres())
         QSKIP("several servers on one database are checked on PostgreSQL (TOVRIKA_TEST_DATABASE=postgresql)");
     if (!QFile::exists(Nginx))
         QSKIP("nginx is not installed (apt-get install nginx)");
@@ -118,21 +114,16 @@ QString tst_RankingNginx::writeConfig(const QString &sitePath)
 void tst_RankingNginx::init()
 {
     QString error;
-    m_url = m_databases.freshUrl(&error);
-    QVERIFY2(!m_url.isEmpty(), qPrintable(error));
+    QVERIFY2(m_fixture.init(&error), qPrintable(error));
     m_dir = std::make_unique<QTemporaryDir>();
     QFile shipped(QStringLiteral(TOVRIKA_NGINX_SITE));
     QVERIFY(shipped.open(QIODevice::ReadOnly));
     QString site = QString::fromUtf8(shipped.readAll());
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        m_port = probe.serverPort();
-    }
+    m_port = freeLoopbackPort();
     QStringList replaced{QStringLiteral("listen 80;"), QStringLiteral("listen 127.0.0.1:%1;").arg(m_port)};
     for (int i = 0; i < 2; ++i) {
         m_servers[i] = std::make_unique<ServerProcess>();
-        QVERIFY2(m_servers[i]->start(m_url, {"--trusted-proxy", "127.0.0.1"}, &error), qPrintable(error));
+        QVERIFY2(m_servers[i]->start(m_fixture.url(), {"--trusted-proxy", "127.0.0.1"}, &error), qPrintable(error));
         replaced << QStringLiteral("server 127.0.0.1:%1 ").arg(8642 + i)
                  << QStringLiteral("server 127.0.0.1:%1 ").arg(m_servers[i]->port());
     }
@@ -170,51 +161,19 @@ void tst_RankingNginx::cleanup()
 QList<ServerProcess::Reply> tst_RankingNginx::sendAll(const QList<QByteArray> &targets, int client,
                                                        const std::function<void(int)> &polled)
 {
-    QList<QByteArray> responses(targets.size());
-    std::vector<std::unique_ptr<QTcpSocket>> sockets;
-    for (qsizetype i = 0; i < targets.size(); ++i) {
-        auto socket = std::make_unique<QTcpSocket>();
+    QList<ConcurrentRequests::Request> requests;
+    for (const QByteArray &target : targets) {
         // Another loopback address is another client to nginx.
         const int from = client < 0 ? m_nextClient++ % Clients : client;
-        socket->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + from)));
-        QTcpSocket *s = socket.get();
-        const QByteArray request =
-            "GET " + targets[i] + " HTTP/1.1\r\nHost: ranking.example.org\r\nConnection: close\r\n\r\n";
-        connect(s, &QTcpSocket::connected, s, [s, request] { s->write(request); });
-        connect(s, &QTcpSocket::readyRead, s, [s, &responses, i] { responses[i] += s->readAll(); });
-        s->connectToHost(QHostAddress::LocalHost, m_port);
-        sockets.push_back(std::move(socket));
+        requests.append({m_port, target, QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + from)),
+                         "ranking.example.org"});
     }
-    QElapsedTimer waited;
-    waited.start();
-    for (int finished = 0; finished < int(sockets.size()) && waited.elapsed() < 30000;) {
-        QTest::qWait(5);
-        finished = int(std::count_if(sockets.begin(), sockets.end(),
-                                     [](const auto &s) { return s->state() == QAbstractSocket::UnconnectedState; }));
-        if (polled)
-            polled(finished);
-    }
-    QList<ServerProcess::Reply> replies;
-    for (qsizetype i = 0; i < targets.size(); ++i)
-        replies << ServerProcess::parse(responses[i] + sockets[size_t(i)]->readAll());
-    return replies;
+    return ConcurrentRequests(requests).wait(30000, polled);
 }
 
 QStringList tst_RankingNginx::logged(const QString &column)
 {
-    QStringList values;
-    {
-        const DatabaseConfig config = parseDatabaseUrl(m_url).config;
-        QSqlDatabase db = QSqlDatabase::addDatabase(config.driverName(), QStringLiteral("log"));
-        config.applyTo(db);
-        QSqlQuery query(db);
-        if (db.open() && query.exec(QStringLiteral("SELECT %1 FROM entry_log").arg(column))) {
-            while (query.next())
-                values << query.value(0).toString();
-        }
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("log"));
-    return values;
+    return DirectConnection(m_fixture.url()).column(QStringLiteral("SELECT %1 FROM entry_log").arg(column));
 }
 
 int tst_RankingNginx::total()

@@ -3,9 +3,8 @@
 // status of each malformed entry, the rate limit, the pages (and that the
 // page kept between changes follows every entry), the JSON
 // boards, methods and paths, the access log and the options.
-#include "server/DatabaseConfig.h"
-#include "server/support/ServerProcess.h"
-#include "server/support/TestDatabase.h"
+#include "server/support/DirectConnection.h"
+#include "server/support/ServerFixture.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,8 +12,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QRegularExpression>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QtTest>
 
 class tst_RankingServer : public QObject
@@ -39,32 +36,20 @@ private slots:
     void badOptionsExitWithCode2();
 
 private:
-    bool startServer(const QStringList &extra = {});
     QJsonObject board(int mode, const QByteArray &name, const QByteArray &id = QByteArray());
 
-    TestDatabase m_databases;
-    QString m_url;
-    std::unique_ptr<ServerProcess> m_server;
+    ServerFixture m_fixture;
+    ServerProcess *m_server = nullptr;
 };
 
 void tst_RankingServer::init()
 {
     QString error;
-    m_url = m_databases.freshUrl(&error);
-    QVERIFY2(!m_url.isEmpty(), qPrintable(error));
-    m_server = std::make_unique<ServerProcess>();
+    QVERIFY2(m_fixture.init(&error), qPrintable(error));
+    m_server = &m_fixture.server();
 }
 
-void tst_RankingServer::cleanup() { m_server.reset(); }
-
-bool tst_RankingServer::startServer(const QStringList &extra)
-{
-    QString error;
-    const bool started = m_server->start(m_url, extra, &error);
-    if (!started)
-        qWarning("%s", qPrintable(error));
-    return started;
-}
+void tst_RankingServer::cleanup() { m_fixture.cleanup(); }
 
 QJsonObject tst_RankingServer::board(int mode, const QByteArray &name, const QByteArray &id)
 {
@@ -77,7 +62,7 @@ QJsonObject tst_RankingServer::board(int mode, const QByteArray &name, const QBy
 
 void tst_RankingServer::answerWords()
 {
-    QVERIFY(startServer({QStringLiteral("--top"), QStringLiteral("1")}));
+    QVERIFY(m_fixture.start({QStringLiteral("--top"), QStringLiteral("1")}));
     ServerProcess::Reply reply = m_server->get(entryTarget(50, "Taro", "111"));
     QCOMPARE(reply.status, 200);
     QCOMPARE(reply.body, QByteArray("OK"));
@@ -108,7 +93,7 @@ void tst_RankingServer::malformedEntriesAreRefusedAndNotStored_data()
 void tst_RankingServer::malformedEntriesAreRefusedAndNotStored()
 {
     QFETCH(QByteArray, query);
-    QVERIFY(startServer());
+    QVERIFY(m_fixture.start());
     const ServerProcess::Reply reply = m_server->get("/cgi-bin/tovrika/tovrentry.cgi?" + query);
     QCOMPARE(reply.status, 400);
     QCOMPARE(reply.body, QByteArray("ERROR"));
@@ -119,7 +104,7 @@ void tst_RankingServer::malformedEntriesAreRefusedAndNotStored()
 
 void tst_RankingServer::rateLimitPerAddressAndPerId()
 {
-    QVERIFY(startServer({QStringLiteral("--rate"), QStringLiteral("3")}));
+    QVERIFY(m_fixture.start({QStringLiteral("--rate"), QStringLiteral("3")}));
     for (int i = 0; i < 3; ++i)
         QCOMPARE(m_server->get(entryTarget(10 + i, "a", QByteArray::number(i + 1))).status, 200);
     // A fourth entry from the same address within the minute.
@@ -132,7 +117,7 @@ void tst_RankingServer::rateLimitPerAddressAndPerId()
 
 void tst_RankingServer::rankingPageShowsBoardsAndTheVisitor()
 {
-    QVERIFY(startServer({QStringLiteral("--top"), QStringLiteral("2"), QStringLiteral("--rate"), QStringLiteral("0")}));
+    QVERIFY(m_fixture.start({QStringLiteral("--top"), QStringLiteral("2"), QStringLiteral("--rate"), QStringLiteral("0")}));
     m_server->get(entryTarget(90, "First", "1"));
     m_server->get(entryTarget(80, "Second", "2"));
     m_server->get(entryTarget(70, "Me", "-3"));
@@ -168,7 +153,7 @@ void tst_RankingServer::rankingPageShowsBoardsAndTheVisitor()
 
 void tst_RankingServer::keptPageFollowsEveryEntry()
 {
-    QVERIFY(startServer({QStringLiteral("--top"), QStringLiteral("1"), QStringLiteral("--rate"), QStringLiteral("0")}));
+    QVERIFY(m_fixture.start({QStringLiteral("--top"), QStringLiteral("1"), QStringLiteral("--rate"), QStringLiteral("0")}));
     const QByteArray page = "/wuppet/wpbrand/tovrika/", mine = page + "?id=2";
     const QByteArray ownRow = "<tr class=\"own\"><td class=\"rank\"";
     // Each step: an entry, its answer, then what the page with and without the visitor 2 must hold.
@@ -200,29 +185,12 @@ void tst_RankingServer::storedTextIsEscapedOnThePage()
 {
     // No name the rule admits needs escaping; a row written by hand or by
     // another tool into the database must still not become markup.
-    QVERIFY(startServer());
+    QVERIFY(m_fixture.start());
     m_server->get(entryTarget(5, "Plain", "1"));
     QCOMPARE(m_server->terminate(), 0);
-    {
-        const QString connection = QStringLiteral("edit");
-        const ParsedDatabase parsed = parseDatabaseUrl(m_url);
-        QSqlDatabase db = QSqlDatabase::addDatabase(parsed.config.driverName(), connection);
-        if (parsed.config.kind == DatabaseConfig::Kind::Postgres) {
-            db.setHostName(parsed.config.host);
-            db.setPort(parsed.config.port);
-            db.setUserName(parsed.config.user);
-            db.setDatabaseName(parsed.config.name);
-        } else {
-            db.setDatabaseName(parsed.config.sqlitePath);
-        }
-        QVERIFY(db.open());
-        QSqlQuery query(db);
-        QVERIFY(query.prepare(QStringLiteral("UPDATE best SET name = ?")));
-        query.addBindValue(QStringLiteral("<script>alert('x')</script>&"));
-        QVERIFY(query.exec());
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("edit"));
-    QVERIFY(startServer());
+    QVERIFY(DirectConnection(m_fixture.url())
+                .exec(QStringLiteral("UPDATE best SET name = ?"), {QStringLiteral("<script>alert('x')</script>&")}));
+    QVERIFY(m_fixture.start());
     const QByteArray page = m_server->get("/wuppet/wpbrand/tovrika/").body;
     QVERIFY(!page.contains("<script>"));
     QVERIFY(page.contains("&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;&amp;"));
@@ -230,7 +198,7 @@ void tst_RankingServer::storedTextIsEscapedOnThePage()
 
 void tst_RankingServer::jsonBoards()
 {
-    QVERIFY(startServer());
+    QVERIFY(m_fixture.start());
     m_server->get(entryTarget(10, "B", "2"));
     m_server->get(entryTarget(20, "A", "1"));
     m_server->get(entryTarget(10, "C", "3"));
@@ -251,7 +219,7 @@ void tst_RankingServer::jsonBoards()
 
 void tst_RankingServer::methodsAndPaths()
 {
-    QVERIFY(startServer());
+    QVERIFY(m_fixture.start());
     ServerProcess::Reply reply = m_server->get("/");
     QCOMPARE(reply.status, 200);
     QVERIFY(reply.body.contains("/wuppet/wpbrand/tovrika/"));
@@ -280,7 +248,7 @@ void tst_RankingServer::methodsAndPaths()
 
 void tst_RankingServer::accessLogAndTermination()
 {
-    QVERIFY(startServer());
+    QVERIFY(m_fixture.start());
     m_server->get(entryTarget(5, "a", "1"));
     m_server->get("/missing");
     QCOMPARE(m_server->terminate(), 0);
@@ -302,7 +270,7 @@ void tst_RankingServer::secondServerOnTheAddressRefusesToStart()
 {
     // Sharing the port would split the players between two servers and
     // perhaps two databases, with nothing to tell the operator.
-    QVERIFY(startServer());
+    QVERIFY(m_fixture.start());
     QTemporaryDir dir;
     QProcess second;
     second.start(ServerProcess::executable(),

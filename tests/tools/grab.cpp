@@ -8,6 +8,7 @@
 #include "game/frmMain.h"
 #include "result/frmResult.h"
 #include "shell/Fonts.h"
+#include "support/NoResultMain.h"
 #include "support/TestPlatform.h"
 
 #include <QApplication>
@@ -20,15 +21,7 @@
 
 namespace {
 
-// The result window is opened by hand below, not modally by the game.
-class GrabbedMain final : public frmMain
-{
-public:
-    using frmMain::frmMain;
-
-protected:
-    void ShowResultWindow() override {}
-};
+using GrabbedMain = NoResultMain;
 
 } // namespace
 

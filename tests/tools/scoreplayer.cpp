@@ -12,6 +12,7 @@
 //   tovrika_scoreplayer SETTINGS_FOLDER
 
 #include "game/frmMain.h"
+#include "support/NoResultMain.h"
 #include "support/TestPlatform.h"
 
 #include "ui_frmMain.h"
@@ -26,15 +27,7 @@
 
 namespace {
 
-class Player final : public frmMain
-{
-public:
-    using frmMain::frmMain;
-
-protected:
-    // The result window is not what these tests look at.
-    void ShowResultWindow() override {}
-};
+using Player = NoResultMain;
 
 void report(Player &window, const PresetMessageBoxes &messages)
 {

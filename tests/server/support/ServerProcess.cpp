@@ -28,7 +28,11 @@ bool ServerProcess::start(const QString &databaseUrl, const QStringList &extraAr
     QStringList arguments{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--database"),
                           databaseUrl};
     arguments << extraArguments;
-    m_process->start(executable(), arguments);
+    m_process->setProcessEnvironment(m_environment);
+    if (m_prefix.isEmpty())
+        m_process->start(executable(), arguments);
+    else
+        m_process->start(m_prefix.first(), m_prefix.mid(1) + QStringList{executable()} + arguments);
     if (!m_process->waitForStarted(10000)) {
         *error = QStringLiteral("cannot start ") + executable();
         return false;

@@ -16,6 +16,10 @@ public:
     ~ServerProcess();
 
     bool start(const QString &databaseUrl, const QStringList &extraArguments, QString *error);
+    // For the next start(): a program that runs the server (such as
+    // "strace -f -o FILE"), and variables added to its environment.
+    void setCommandPrefix(const QStringList &prefix) { m_prefix = prefix; }
+    void addEnvironment(const QString &name, const QString &value) { m_environment.insert(name, value); }
     quint16 port() const { return m_port; }
     qint64 pid() const;
     bool isRunning() const;
@@ -52,6 +56,8 @@ public:
 
 private:
     std::unique_ptr<QProcess> m_process;
+    QStringList m_prefix;
+    QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
     QByteArray m_output;
     QByteArray m_error;
     quint16 m_port = 0;

@@ -2,10 +2,8 @@
 
 #include "server/support/TestPostgres.h"
 
-#include "server/DatabaseConfig.h"
+#include "server/support/DirectConnection.h"
 
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 
 TestDatabase::TestDatabase() : m_dir(std::make_unique<QTemporaryDir>()) {}
@@ -19,17 +17,7 @@ bool TestDatabase::isPostgres()
 
 qint64 TestDatabase::loggedEntries(const QString &url)
 {
-    qint64 count = -1;
-    {
-        const DatabaseConfig config = parseDatabaseUrl(url).config;
-        QSqlDatabase db = QSqlDatabase::addDatabase(config.driverName(), QStringLiteral("count"));
-        config.applyTo(db);
-        QSqlQuery query(db);
-        if (db.open() && query.exec(QStringLiteral("SELECT COUNT(*) FROM entry_log")) && query.next())
-            count = query.value(0).toLongLong();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("count"));
-    return count;
+    return DirectConnection(url).number(QStringLiteral("SELECT COUNT(*) FROM entry_log"));
 }
 
 QString TestDatabase::freshUrl(QString *error)

@@ -1,9 +1,9 @@
 #include "server/support/TestPostgres.h"
 
+#include "support/FreePort.h"
+
 #include <QDir>
 #include <QElapsedTimer>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -23,13 +23,6 @@ QString findPostgresBin()
             return bin;
     }
     return QString();
-}
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 bool asRoot() { return ::geteuid() == 0; }
@@ -97,7 +90,7 @@ bool TestPostgres::start(QString *error)
             [[maybe_unused]] int ignored =
                 ::chown(qPrintable(m_dir->path() + QStringLiteral("/socket")), user->pw_uid, user->pw_gid);
         }
-        m_port = freePort();
+        m_port = freeLoopbackPort();
         m_initialised = true;
     }
     const QStringList command = commandAs(
