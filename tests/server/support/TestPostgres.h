@@ -23,6 +23,8 @@ public:
     void stop();
     bool createDatabase(const QString &name, QString *error);
     int port() const { return m_port; }
+    // The postmaster's process, for tracing it.
+    qint64 pid() const { return m_server ? m_server->processId() : 0; }
     QString url(const QString &database) const;
 
 private:
