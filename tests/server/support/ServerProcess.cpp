@@ -66,6 +66,12 @@ void ServerProcess::kill9()
     m_process->waitForFinished(10000);
 }
 
+void ServerProcess::signal(int number)
+{
+    if (isRunning())
+        ::kill(pid_t(m_process->processId()), number);
+}
+
 int ServerProcess::terminate()
 {
     ::kill(pid_t(m_process->processId()), SIGTERM);

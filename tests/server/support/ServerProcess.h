@@ -24,6 +24,8 @@ public:
     qint64 pid() const;
     bool isRunning() const;
     void kill9();
+    // Sends a signal and goes on at once.
+    void signal(int number);
     // SIGTERM; the exit code, or -1 when it did not end by itself.
     int terminate();
     // The exit code once it has ended by itself; -1 after a signal or when
