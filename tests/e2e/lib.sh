@@ -2,6 +2,11 @@
 # the game started in it. Only processes started here are ever stopped.
 # shellcheck shell=bash
 
+for tool in Xvfb xdotool; do
+    # Reported as skipped (ctest's SKIP_RETURN_CODE), so that it is never taken for a pass.
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (apt-get install xvfb xdotool)"; exit 77; }
+done
+
 e2e_pids=()
 # The game reaches the loopback servers directly whatever proxy the machine names.
 unset http_proxy HTTP_PROXY all_proxy ALL_PROXY

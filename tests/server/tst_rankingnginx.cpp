@@ -8,6 +8,7 @@
 #include "server/support/ConcurrentRequests.h"
 #include "server/support/DirectConnection.h"
 #include "server/support/ServerFixture.h"
+#include "support/Skips.h"
 #include "support/FreePort.h"
 
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -24,7 +26,8 @@
 
 namespace {
 
-const QString Nginx = QStringLiteral("/usr/sbin/nginx");
+// nginx as the PATH finds it, as an operator would start it.
+const QString Nginx = QStandardPaths::findExecutable(QStringLiteral("nginx"));
 // Clients come from 127.0.0.2 onwards, one address after another.
 constexpr int Clients = 39;
 
@@ -84,8 +87,8 @@ void tst_RankingNginx::initTestCase()
 {
     if (!m_fixture.isPostgres())
         QSKIP("several servers on one database are checked on PostgreSQL (TOVRIKA_TEST_DATABASE=postgresql)");
-    if (!QFile::exists(Nginx))
-        QSKIP("nginx is not installed (apt-get install nginx)");
+    if (Nginx.isEmpty())
+        TOVRIKA_SKIP("nginx is not installed (apt-get install nginx)");
     // The shipped file is valid nginx as it is, before any address is changed.
     m_dir = std::make_unique<QTemporaryDir>();
     QProcess check;
@@ -289,5 +292,5 @@ void tst_RankingNginx::killedServerUnderLoadLeavesTheOtherServing()
     QCOMPARE(total(), ids.size());
 }
 
-QTEST_GUILESS_MAIN(tst_RankingNginx)
+TOVRIKA_GUILESS_MAIN(tst_RankingNginx)
 #include "tst_rankingnginx.moc"

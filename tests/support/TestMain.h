@@ -5,6 +5,7 @@
 // player's own folders.
 
 #include "shell/Fonts.h"
+#include "support/Skips.h"
 
 #include <QApplication>
 #include <QStandardPaths>
@@ -19,5 +20,5 @@
         installApplicationFont();                                       \
         TestObject tc;                                                  \
         QTEST_SET_MAIN_SOURCE_PATH                                      \
-        return QTest::qExec(&tc, argc, argv);                           \
+        return tovrikaExitCode(QTest::qExec(&tc, argc, argv));          \
     }
