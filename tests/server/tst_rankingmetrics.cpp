@@ -2,10 +2,15 @@
 // (SQLite, or PostgreSQL with TOVRIKA_TEST_DATABASE=postgresql): /healthz on
 // the public address, following the database down and back; /metrics only
 // on its own address, in a form promtool accepts and a real Prometheus
-// scrapes and answers queries about.
+// scrapes and answers queries about; the open connections, the commits'
+// count and time, a group commit of several entries held back by another
+// program's write lock, and the failed commits of a database gone.
+#include "server/support/ConcurrentRequests.h"
+#include "server/support/DirectConnection.h"
 #include "server/support/ServerProcess.h"
 #include "server/support/TestDatabase.h"
 #include "server/support/TestPostgres.h"
+#include "server/DatabaseConfig.h"
 #include "support/FreePort.h"
 
 #include <QJsonArray>
@@ -47,6 +52,16 @@ QByteArray get(quint16 port, const QByteArray &target, int *status = nullptr)
     return reply.body;
 }
 
+// The value of a sample without labels, -1 when it is missing.
+double sample(const QByteArray &metrics, const QByteArray &name)
+{
+    for (const QByteArray &line : metrics.split('\n')) {
+        if (line.startsWith(name + ' '))
+            return line.mid(name.size() + 1).toDouble();
+    }
+    return -1;
+}
+
 } // namespace
 
 void tst_RankingMetrics::healthAndMetrics()
@@ -78,6 +93,34 @@ void tst_RankingMetrics::healthAndMetrics()
                              "tovrika_entries_total{answer=\"refused\"} 1\n", "tovrika_http_requests_total{status=\"404\"} 1\n",
                              "tovrika_commit_batch_entries_count 1\n", "tovrika_database_up 1\n"})
         QVERIFY2(metrics.contains(line), line);
+    QVERIFY(sample(metrics, "tovrika_commit_duration_seconds_count") == 1);
+    QVERIFY(sample(metrics, "tovrika_commit_duration_seconds_sum") > 0);
+    QCOMPARE(sample(metrics, "tovrika_commit_failures_total"), 0.0);
+    QCOMPARE(sample(metrics, "tovrika_connections_open"), 0.0);
+    {
+        // A connection held open is counted while it lasts.
+        QTcpSocket held;
+        held.connectToHost(QHostAddress::LocalHost, server.port());
+        QVERIFY(held.waitForConnected(5000));
+        QTRY_COMPARE(sample(get(metricsPort, "/metrics"), "tovrika_connections_open"), 1.0);
+    }
+    QTRY_COMPARE(sample(get(metricsPort, "/metrics"), "tovrika_connections_open"), 0.0);
+    {
+        // Entries that wait behind another program's write lock commit together.
+        DirectConnection other(url);
+        QVERIFY2(other.holdEntryLogWriteLock(), qPrintable(other.lastError()));
+        QList<QByteArray> group;
+        for (int id = 20; id < 26; ++id)
+            group << entryTarget(id, "g", QByteArray::number(id));
+        ConcurrentRequests entries(server.port(), group);
+        QTest::qWait(300);
+        QVERIFY(other.rollback());
+        for (const ServerProcess::Reply &reply : entries.wait())
+            QCOMPARE(reply.status, 200);
+    }
+    const QByteArray grouped = get(metricsPort, "/metrics");
+    QCOMPARE(sample(grouped, "tovrika_commit_batch_entries_sum"), 7.0);
+    QVERIFY2(sample(grouped, "tovrika_commit_batch_entries_count") <= 3, grouped.constData());
 
     const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
     const QString prometheus = QStandardPaths::findExecutable(QStringLiteral("prometheus"));
@@ -108,14 +151,25 @@ void tst_RankingMetrics::healthAndMetrics()
         const QJsonObject answer = QJsonDocument::fromJson(
             get(prometheusPort, "/api/v1/query?query=tovrika_entries_total%7Banswer%3D%22OK%22%7D")).object();
         const QJsonArray result = answer.value("data").toObject().value("result").toArray();
-        return !result.isEmpty() && result.first().toObject().value("value").toArray().last().toString() == "1";
+        return !result.isEmpty() && result.first().toObject().value("value").toArray().last().toString() == "7";
     };
     QTRY_VERIFY_WITH_TIMEOUT(scrapedOk(), 30000);
     scraper.terminate();
     scraper.waitForFinished(10000);
 
-    if (!TestDatabase::isPostgres())
+    if (!TestDatabase::isPostgres()) {
+        // The health check and the failed commits follow the files taken away.
+        const QString path = parseDatabaseUrl(url).config.sqlitePath;
+        for (const char *suffix : {"", "-wal", "-shm"})
+            QVERIFY(QFile::remove(path + suffix));
+        get(server.port(), "/healthz", &status);
+        QCOMPARE(status, 503);
+        QCOMPARE(server.get(entryTarget(30, "x", "30")).status, 503);
+        const QByteArray failed = get(metricsPort, "/metrics");
+        QCOMPARE(sample(failed, "tovrika_commit_failures_total"), 1.0);
+        QCOMPARE(sample(failed, "tovrika_database_up"), 0.0);
         return;
+    }
     // The health check follows the database down and back.
     m_databases.postgres()->stop();
     get(server.port(), "/healthz", &status);
