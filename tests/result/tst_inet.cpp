@@ -226,7 +226,8 @@ void TestInet::refusedConnectionGivesNoBody()
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(inet.OpenURL(entryUrl(QStringLiteral("http://127.0.0.1:%1").arg(port))), OptionalBody());
-    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    // Refused at once, not after the request's time-out of a minute.
+    QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
 }
 
 void TestInet::notAnHttpUrlSendsNothing_data()
@@ -389,11 +390,12 @@ void TestInet::hostileChunkSizeGivesNoBody()
     server.hostileChunk();
 
     Inet inet;
-    inet.setRequestTimeoutMs(2000);
+    // Far from the time-out, so that a busy machine cannot pass for waiting.
+    inet.setRequestTimeoutMs(60000);
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(inet.OpenURL(entryUrl(server)), OptionalBody());
-    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(server.requestLines().size(), 1);
 }
 

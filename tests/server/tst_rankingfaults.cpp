@@ -91,7 +91,7 @@ void tst_RankingFaults::slowClientIsClosedWhileOthersAreServed()
     const QByteArray head = "GET / HTTP/1.1\r\nHost: x\r\nX-Slow: ";
     int sent = 0;
     bool servedMeanwhile = false;
-    while (slow.state() == QAbstractSocket::ConnectedState && elapsed.elapsed() < 8000) {
+    while (slow.state() == QAbstractSocket::ConnectedState && elapsed.elapsed() < 15000) {
         // One byte every 200 ms: never idle for long, never finishing.
         slow.write(sent < head.size() ? head.mid(sent, 1) : QByteArray("z"));
         ++sent;
@@ -102,7 +102,7 @@ void tst_RankingFaults::slowClientIsClosedWhileOthersAreServed()
     }
     QVERIFY(servedMeanwhile);
     QCOMPARE(slow.state(), QAbstractSocket::UnconnectedState);
-    QVERIFY2(elapsed.elapsed() >= 900 && elapsed.elapsed() < 4000, qPrintable(QString::number(elapsed.elapsed())));
+    QVERIFY2(elapsed.elapsed() >= 900 && elapsed.elapsed() < 12000, qPrintable(QString::number(elapsed.elapsed())));
 
     // A connection that sends nothing at all is closed too.
     QTcpSocket silent;
