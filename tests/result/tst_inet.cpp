@@ -52,6 +52,7 @@ private slots:
     void framingsOfTheBody();
     void statusIsNotJudged_data();
     void statusIsNotJudged();
+    void redirectIsNotFollowed();
     void refusedConnectionGivesNoBody();
     void notAnHttpUrlSendsNothing_data();
     void notAnHttpUrlSendsNothing();
@@ -215,6 +216,18 @@ void TestInet::statusIsNotJudged()
     Inet inet;
     QCOMPARE(inet.OpenURL(entryUrl(server)), OptionalBody(body));
     QCOMPARE(server.requestLines().size(), 1);
+}
+
+void TestInet::redirectIsNotFollowed()
+{
+    // The place it points to would answer OK; the game keeps the redirect's own body.
+    LoopbackHttpServer elsewhere, server;
+    QVERIFY(elsewhere.listen() && server.listen());
+    elsewhere.answer("OK");
+    server.redirect(entryUrl(elsewhere), "MOVED");
+    Inet inet;
+    QCOMPARE(inet.OpenURL(entryUrl(server)), OptionalBody("MOVED"));
+    QCOMPARE(elsewhere.connections(), 0);
 }
 
 void TestInet::refusedConnectionGivesNoBody()

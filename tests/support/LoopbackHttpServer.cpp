@@ -51,6 +51,13 @@ void LoopbackHttpServer::setMode(Mode mode, const QByteArray &body, int status)
     m_mode = mode;
     m_body = body;
     m_status = status;
+    m_location.clear();
+}
+
+void LoopbackHttpServer::redirect(const QByteArray &location, const QByteArray &body)
+{
+    setMode(Mode::Answer, body, 302);
+    m_location = location;
 }
 
 void LoopbackHttpServer::sendHuge(qint64 bytes)
@@ -124,9 +131,13 @@ void LoopbackHttpServer::respond(QTcpSocket *socket)
         return;
     case Mode::HangUp:
         break;
-    case Mode::Answer:
-        socket->write(head(m_status, m_body.size()) + m_body);
+    case Mode::Answer: {
+        QByteArray answerHead = head(m_status, m_body.size());
+        if (!m_location.isEmpty())
+            answerHead.insert(answerHead.size() - 2, "Location: " + m_location + "\r\n");
+        socket->write(answerHead + m_body);
         break;
+    }
     case Mode::Chunked:
         socket->write(chunkedHead + chunks + "0\r\n\r\n");
         break;

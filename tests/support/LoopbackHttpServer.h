@@ -51,6 +51,8 @@ public:
     void chunkedCut(const QByteArray &body) { setMode(Mode::ChunkedCut, body); }
     void trickle() { setMode(Mode::Trickle); }
     void hostileChunk() { setMode(Mode::HostileChunk); }
+    // A 302 with this body and a Location header.
+    void redirect(const QByteArray &location, const QByteArray &body);
     void sendHuge(qint64 bytes = 10 * 1024 * 1024);
     Mode mode() const { return m_mode; }
     qint64 hugeBytes() const { return m_hugeBytes; }
@@ -79,6 +81,7 @@ private:
     Mode m_mode = Mode::Answer;
     QByteArray m_body;
     int m_status = 200;
+    QByteArray m_location;
     qint64 m_hugeBytes = 0;
     QList<QByteArray> m_requestLines;
     int m_connections = 0;
