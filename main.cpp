@@ -33,8 +33,7 @@ int main(int argc, char **argv)
     SystemSound sound;
     QtMessageBoxes messages;
     DesktopBrowser browser;
-    Platform platform{settings, clock, random, sound, messages, browser,
-                      SiteConfig{BuildConfig::makerSite(), BuildConfig::rankingServer()}};
+    Platform platform{settings, clock, random, sound, messages, browser, BuildConfig::site()};
 
     const auto window = modMain::Main(platform, [&] { fontWarmup.wait(); });
     return app.exec();

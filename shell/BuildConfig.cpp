@@ -9,5 +9,6 @@ int versionMinor() { return TOVRIKA_VERSION_MINOR; }
 int versionRevision() { return TOVRIKA_VERSION_PATCH; }
 QString makerSite() { return QStringLiteral(TOVRIKA_MAKER_SITE); }
 QString rankingServer() { return QStringLiteral(TOVRIKA_RANKING_SERVER); }
+SiteConfig site() { return SiteConfig{makerSite(), rankingServer()}; }
 
 } // namespace BuildConfig

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/Platform.h"
+
 #include <QString>
 
 // Values fixed when the game is configured with CMake.
@@ -12,5 +14,7 @@ int versionRevision();
 QString makerSite();
 // Scheme and host of the ranking server, no trailing slash (TOVRIKA_RANKING_SERVER).
 QString rankingServer();
+// The game's web addresses and its entry's time limit, as the program runs with them.
+SiteConfig site();
 
 } // namespace BuildConfig
