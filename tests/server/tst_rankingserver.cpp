@@ -217,7 +217,7 @@ void tst_RankingServer::storedTextIsEscapedOnThePage()
         }
         QVERIFY(db.open());
         QSqlQuery query(db);
-        QVERIFY(query.prepare(QStringLiteral("UPDATE best SET name = ?")));
+        QVERIFY(query.prepare(QStringLiteral("UPDATE entry_log SET name = ?")));
         query.addBindValue(QStringLiteral("<script>alert('x')</script>&"));
         QVERIFY(query.exec());
     }
