@@ -275,7 +275,7 @@ std::optional<QList<EntryAnswer>> RankingStore::append(QList<LogRow> rows, QDead
         return std::nullopt;
     }
     armDeadline(deadline);
-    QSqlDatabase db = m_log->database();
+    std::optional<QSqlDatabase> db = m_log->database();
     QList<EntryAnswer> answers;
     bool othersChanged = false;
     bool ownRows = false;
@@ -305,13 +305,15 @@ std::optional<QList<EntryAnswer>> RankingStore::append(QList<LogRow> rows, QDead
         done = fail(QStringLiteral("the entries could not be stored within %1 ms").arg(m_config.deadlineMs));
         m_cutBeforeCommit = true;
     }
-    if (done && !db.commit())
-        done = fail(QStringLiteral("cannot commit: ") + db.lastError().text());
+    if (done && !db->commit())
+        done = fail(QStringLiteral("cannot commit: ") + db->lastError().text());
+    if (!done && db->isOpen())
+        db->rollback();
+    // No handle of the connection may be left when it is closed.
+    db.reset();
     // A COMMIT that was answered stands, even if the cut came just after.
     const bool cut = disarmDeadline();
     if (!done) {
-        if (db.isOpen())
-            db.rollback();
         if (cut || !m_cutBeforeCommit)
             close();
         if (cut)
@@ -402,6 +404,15 @@ bool RankingStore::ping()
 
 void RankingStore::pollChanges()
 {
+    // Closed by a failure: opened again at most once a second, as a
+    // connection to a database that hangs takes its time-out each time.
+    if (!m_open && m_model) {
+        if (!m_reopen.hasExpired())
+            return;
+        m_reopen = QDeadlineTimer(1000);
+        ensureOpen();
+        return;
+    }
     if (!m_open)
         return;
     bool failed = false;
@@ -410,6 +421,9 @@ void RankingStore::pollChanges()
     if (failed) {
         fail(error);
         close();
+        // What was kept may no longer be served.
+        if (m_changeListener)
+            m_changeListener(true);
         return;
     }
     bool rows = false;
@@ -421,9 +435,23 @@ void RankingStore::pollChanges()
         m_changeListener(true);
 }
 
-std::optional<BoardView> RankingStore::board(int mode, Board board, const QString &visitorId, qint64 nowMs)
+bool RankingStore::readable()
 {
     if (!m_model && !ensureOpen())
+        return false;
+    // The boards held are right, but of files that the next start would not find.
+    QString error;
+    if (!m_log->filesIntact(&error)) {
+        fail(error);
+        close();
+        return false;
+    }
+    return true;
+}
+
+std::optional<BoardView> RankingStore::board(int mode, Board board, const QString &visitorId, qint64 nowMs)
+{
+    if (!readable())
         return std::nullopt;
     std::shared_lock lock(m_model->lock());
     return m_model->board(mode, board, visitorId, nowMs);
@@ -431,7 +459,7 @@ std::optional<BoardView> RankingStore::board(int mode, Board board, const QStrin
 
 std::optional<QList<BoardView>> RankingStore::firstRows(qint64 nowMs)
 {
-    if (!m_model && !ensureOpen())
+    if (!readable())
         return std::nullopt;
     std::shared_lock lock(m_model->lock());
     return m_model->firstRows(nowMs);
@@ -439,7 +467,7 @@ std::optional<QList<BoardView>> RankingStore::firstRows(qint64 nowMs)
 
 std::optional<VisitorStanding> RankingStore::standing(int mode, Board board, const QString &visitorId, qint64 nowMs)
 {
-    if (!m_model && !ensureOpen())
+    if (!readable())
         return std::nullopt;
     std::shared_lock lock(m_model->lock());
     return m_model->standing(mode, board, visitorId, nowMs);
@@ -447,7 +475,7 @@ std::optional<VisitorStanding> RankingStore::standing(int mode, Board board, con
 
 std::optional<QList<VisitorStanding>> RankingStore::standings(const QString &visitorId, qint64 nowMs, unsigned wanted)
 {
-    if (!m_model && !ensureOpen())
+    if (!readable())
         return std::nullopt;
     std::shared_lock lock(m_model->lock());
     QList<VisitorStanding> all(RankingProtocol::ModeCount * BoardCount);

@@ -89,7 +89,8 @@ public:
     // connection's lines; rows is false when only totals may have changed.
     void setChangeListener(std::function<void(bool rows)> listener) { m_changeListener = std::move(listener); }
     // Looks, without waiting, for other connections' lines (SQLite's data
-    // version, PostgreSQL's notifications) and folds them. Never opens a connection.
+    // version, PostgreSQL's notifications) and folds them; a connection
+    // closed by a failure is opened again, at most once a second.
     void pollChanges();
 
     // The operator's acts, each one line appended to the log; running
@@ -110,6 +111,8 @@ public:
 
 private:
     bool ensureOpen();
+    // Whether the boards held may be served.
+    bool readable();
     bool migrate();
     bool createSchema(class QSqlQuery &query);
     bool migrateFromVersion3(class QSqlQuery &query);
@@ -132,6 +135,7 @@ private:
     bool m_open = false;
     bool m_schemaReady = false;
     bool m_cutBeforeCommit = false;
+    QDeadlineTimer m_reopen;
     std::function<void(bool rows)> m_changeListener;
     std::unique_ptr<Watchdog> m_watchdog;
     // A cut seen by close() before disarmDeadline() asked.

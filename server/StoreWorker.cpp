@@ -46,7 +46,10 @@ bool StoreWorker::start(QString *error)
                 // when no page is read meanwhile.
                 m_pollTimer = new QTimer(&m_reader);
                 m_pollTimer->setInterval(20);
-                QObject::connect(m_pollTimer, &QTimer::timeout, &m_reader, [this] { m_readStore->pollChanges(); });
+                QObject::connect(m_pollTimer, &QTimer::timeout, &m_reader, [this] {
+                    m_readStore->pollChanges();
+                    report(Path::Read, m_readStore->isOpen(), m_readStore->lastError());
+                });
                 m_pollTimer->start();
             },
             Qt::BlockingQueuedConnection);

@@ -131,7 +131,7 @@ void tst_RankingDatabase::hungDatabaseFailsEntriesWithinTheDeadline()
             QCOMPARE(::kill(backend, SIGSTOP), 0);
         } else {
             QVERIFY(operatorDb.open() && operatorDb.transaction());
-            QVERIFY(query.exec(QStringLiteral("LOCK TABLE best IN EXCLUSIVE MODE")));
+            QVERIFY(query.exec(QStringLiteral("LOCK TABLE entry_log IN EXCLUSIVE MODE")));
         }
         QElapsedTimer elapsed;
         elapsed.start();
