@@ -71,6 +71,8 @@ private slots:
     void namesAreStoredAsSent();
     void batchesAnswerAsOneByOneOnSqlite();
     void commitsNotifyTheBoards();
+    void zoneBelongsToTheDatabase();
+    void version3MigratesWithTheSameBoards();
 
 private:
     std::unique_ptr<RankingStore> openStore(int top);
@@ -344,6 +346,80 @@ void tst_RankingStore::commitsNotifyTheBoards()
         QTRY_COMPARE(payloads, (QStringList{"rows", "totals", "rows"}));
     }
     QSqlDatabase::removeDatabase(QStringLiteral("listen"));
+}
+
+void tst_RankingStore::zoneBelongsToTheDatabase()
+{
+    openStore(100)->close();
+    RankingStore other(m_config, 100, QTimeZone::utc(), QStringLiteral("utc"));
+    QString error;
+    QVERIFY(!other.open(&error));
+    QVERIFY2(error.contains(QLatin1String("time zone Asia/Tokyo, not UTC")), qPrintable(error));
+    // Without a zone of its own (the operator's commands), the database's holds.
+    RankingStore admin(m_config, 100, QTimeZone(), QStringLiteral("admin"));
+    QVERIFY(admin.open(&error));
+    QCOMPARE(admin.zone().id(), QByteArray("Asia/Tokyo"));
+}
+
+void tst_RankingStore::version3MigratesWithTheSameBoards()
+{
+    // A database of the previous schema as its server left it: an entry
+    // removed by the operator (marked, its row gone), a banned ID whose row
+    // from before the ban stays and whose later entry was refused, a raise.
+    const QString m = QString::number(Monday);
+    QStringList fixture{
+        "CREATE TABLE schema_version (version INTEGER NOT NULL)", "INSERT INTO schema_version VALUES (3)",
+        "CREATE TABLE entry_log (id BIGINT PRIMARY KEY, at_ms BIGINT NOT NULL, client TEXT NOT NULL, uid TEXT NOT "
+        "NULL, name TEXT NOT NULL, mode INTEGER NOT NULL, score INTEGER NOT NULL, answer TEXT NOT NULL, removed "
+        "INTEGER NOT NULL DEFAULT 0)",
+        "CREATE TABLE best (mode INTEGER NOT NULL, board INTEGER NOT NULL, period BIGINT NOT NULL, uid TEXT NOT "
+        "NULL, name TEXT NOT NULL, score INTEGER NOT NULL, reached_ms BIGINT NOT NULL, seq BIGINT NOT NULL, "
+        "PRIMARY KEY (mode, board, period, uid))",
+        "CREATE TABLE score_count (mode INTEGER, board INTEGER, period BIGINT, score INTEGER, n BIGINT)",
+        "CREATE TABLE banned (uid TEXT PRIMARY KEY, at_ms BIGINT NOT NULL)",
+        "INSERT INTO banned VALUES ('4', " + m + " + 4000)"};
+    const char *log[] = {"1, 0, '1', 'A', 50, 'OK', 0", "2, 1, '2', 'B', 40, 'OK', 0", "3, 2, '3', 'C', 60, 'OK', 1",
+                         "4, 3, '4', 'D', 30, 'OK', 0", "5, 5000, '4', 'D', 70, 'CANNOT_RANK_IN', 0",
+                         "6, 6, '1', 'A2', 55, 'OK', 0"};
+    for (const char *line : log) {
+        const QStringList f = QString::fromLatin1(line).split(QStringLiteral(", "));
+        fixture << QStringLiteral("INSERT INTO entry_log VALUES (%1, %2 + %3, '127.0.0.1', %4, %5, 0, %6, %7, %8)")
+                       .arg(f[0], m, f[1], f[2], f[3], f[4], f[5], f[6]);
+    }
+    for (const auto &[period, board] : {std::pair(20261207, 0), std::pair(20261207, 1), std::pair(0, 2)}) {
+        for (const char *row : {"'1', 'A2', 55, 6, 6", "'2', 'B', 40, 1, 2", "'4', 'D', 30, 3, 4"}) {
+            const QStringList f = QString::fromLatin1(row).split(QStringLiteral(", "));
+            fixture << QStringLiteral("INSERT INTO best VALUES (0, %1, %2, %3, %4, %5, %6 + %7, %8)")
+                           .arg(board).arg(period).arg(f[0], f[1], f[2], m, f[3], f[4]);
+        }
+    }
+    QStringList before;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(m_config.driverName(), QStringLiteral("v3"));
+        m_config.applyTo(db);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        for (const QString &statement : std::as_const(fixture))
+            QVERIFY2(query.exec(statement), qPrintable(statement + query.lastError().text()));
+        QVERIFY(query.exec("SELECT board, uid, name, score, reached_ms FROM best ORDER BY board, score DESC"));
+        while (query.next())
+            before << QStringLiteral("%1|%2|%3|%4|%5").arg(query.value(0).toString(), query.value(1).toString(),
+                                                          query.value(2).toString(), query.value(3).toString(),
+                                                          query.value(4).toString());
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("v3"));
+    auto store = openStore(100);
+    QVERIFY(store->isOpen());
+    QStringList after;
+    for (Board board : AllBoards) {
+        const std::optional<BoardView> view = store->board(0, board, QString(), Monday);
+        for (const BoardRow &row : view->rows)
+            after << QStringLiteral("%1|%2|%3|%4|%5").arg(int(board)).arg(row.userId, row.name).arg(row.score).arg(row.reachedMs);
+    }
+    QCOMPARE(after, before);
+    // The ban holds on: the ID's later entries are refused.
+    QCOMPARE(submit(*store, {entry(99, "D", "4", Monday + 9000)}), QList<EntryAnswer>{EntryAnswer::CannotRankIn});
+    QCOMPARE(store->board(0, Board::All, QString(), Monday)->rows.first().score, 55);
 }
 
 QTEST_GUILESS_MAIN(tst_RankingStore)
