@@ -43,6 +43,14 @@ void BoardModel::remember(qint64 key, quint32 user, const BoardData &data)
     m_undo.push_back(Undo{key, user, found != data.rows.cend(), found != data.rows.cend() ? *found : Row{}});
 }
 
+bool BoardModel::ranksIn(const BoardData &data, qint32 score) const
+{
+    // Below full first rows: top rows at least stand higher, without counting.
+    if (qsizetype(data.first.size()) >= m_top && score < std::prev(data.first.end())->score)
+        return false;
+    return higher(data, score) < m_top;
+}
+
 void BoardModel::put(BoardData &data, quint32 user, const Row &row)
 {
     auto existing = data.rows.find(user);
@@ -56,7 +64,7 @@ void BoardModel::put(BoardData &data, quint32 user, const Row &row)
         data.rows.insert(user, row);
     }
     ++data.counts[row.score];
-    if (higher(data, row.score) >= m_top)
+    if (!ranksIn(data, row.score))
         return;
     data.first.insert(OrderKey{row.score, row.reachedMs, row.seq, user});
     // The rows pushed past top leave, a score at a time: equal scores share a rank.
@@ -161,7 +169,7 @@ EntryAnswer BoardModel::apply(const LogRow &row, bool *rowsChanged)
                 // This score is not the installation's there: it cannot stand on this board.
                 continue;
             }
-            ranksIn = ranksIn || higher(data, row.score) < m_top;
+            ranksIn = ranksIn || this->ranksIn(data, row.score);
         }
         if (rowsChanged && ranksIn)
             *rowsChanged = true;

@@ -128,6 +128,8 @@ private:
     static qint64 boardKey(int mode, Board board, qint64 period) { return period * 8 + boardSlot(mode, board); }
     quint32 intern(QHash<QString, quint32> &index, QList<QString> &values, const QString &value);
     qint64 higher(const BoardData &data, qint32 score) const;
+    // Whether a row of this score (on the board already) has a rank of at most top.
+    bool ranksIn(const BoardData &data, qint32 score) const;
     BoardData &touch(qint64 key);
     void remember(qint64 key, quint32 user, const BoardData &data);
     void put(BoardData &data, quint32 user, const Row &row);
