@@ -72,6 +72,8 @@ private slots:
     void batchesAnswerAsOneByOneOnSqlite();
     void commitsNotifyTheBoards();
     void zoneBelongsToTheDatabase();
+    void foreignDatabasesAreRefused_data();
+    void foreignDatabasesAreRefused();
     void version3MigratesWithTheSameBoards();
 
 private:
@@ -359,6 +361,35 @@ void tst_RankingStore::zoneBelongsToTheDatabase()
     RankingStore admin(m_config, 100, QTimeZone(), QStringLiteral("admin"));
     QVERIFY(admin.open(&error));
     QCOMPARE(admin.zone().id(), QByteArray("Asia/Tokyo"));
+}
+
+void tst_RankingStore::foreignDatabasesAreRefused_data()
+{
+    QTest::addColumn<QString>("statements");
+    QTest::addColumn<QString>("word");
+    QTest::newRow("another program's tables") << "CREATE TABLE moz_places (id INTEGER)" << "another program (moz_places)";
+    QTest::newRow("a version that is no number")
+        << "CREATE TABLE schema_version (version TEXT); INSERT INTO schema_version VALUES ('three')"
+        << "not a version number";
+}
+
+void tst_RankingStore::foreignDatabasesAreRefused()
+{
+    QFETCH(QString, statements);
+    QFETCH(QString, word);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(m_config.driverName(), QStringLiteral("foreign"));
+        m_config.applyTo(db);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        for (const QString &statement : statements.split(QStringLiteral("; ")))
+            QVERIFY(query.exec(statement));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
+    RankingStore store(m_config, 100, QTimeZone::utc(), QStringLiteral("foreign-store"));
+    QString error;
+    QVERIFY(!store.open(&error));
+    QVERIFY2(error.contains(word), qPrintable(error));
 }
 
 void tst_RankingStore::version3MigratesWithTheSameBoards()
