@@ -27,6 +27,7 @@ private slots:
     void init();
     void cheaterIsTakenOutWhileTheServerRuns();
     void backupServesAnotherServer();
+    void twoServersFoldEachOthersEntriesAndActs();
     void serverKeepsItsLocksOnTheSharedMemory();
     void badCommandsAreRefused_data();
     void badCommandsAreRefused();
@@ -149,6 +150,34 @@ void tst_RankingAdmin::backupServesAnotherServer()
     ServerProcess restored;
     QVERIFY2(restored.start(QStringLiteral("sqlite:") + copy, {}, &error), qPrintable(error));
     QCOMPARE(restored.total(), 1);
+}
+
+void tst_RankingAdmin::twoServersFoldEachOthersEntriesAndActs()
+{
+    ServerProcess first, second;
+    QString error;
+    QVERIFY2(first.start(m_url, {"--rate", "0"}, &error), qPrintable(error));
+    QVERIFY2(second.start(m_url, {"--rate", "0"}, &error), qPrintable(error));
+    QCOMPARE(first.get(entryTarget(301, "Cheat", "666")).body, QByteArray("OK"));
+    QCOMPARE(second.get(entryTarget(100, "Honest", "1")).body, QByteArray("OK"));
+    auto rows = [this](ServerProcess &server) { return board(server).value("rows").toArray(); };
+    QTRY_COMPARE_WITH_TIMEOUT(rows(second).size(), 2, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(rows(first).size(), 2, 2000);
+    QCOMPARE(admin({"ban", "--id", "666"}), 0);
+    for (ServerProcess *server : {&first, &second})
+        QTRY_COMPARE_WITH_TIMEOUT(rows(*server).size(), 1, 2000);
+    // The other server refuses the banned ID too, and both hold the same boards.
+    QCOMPARE(second.get(entryTarget(300, "Cheat", "666")).body, QByteArray("CANNOT_RANK_IN"));
+    QCOMPARE(admin({"unban", "--id", "666"}), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(first.get(entryTarget(250, "Cheat", "666")).body, QByteArray("OK"), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(rows(second), rows(first), 2000);
+    QCOMPARE(rows(first).first().toObject().value("score").toInt(), 250);
+    // A restart folds the log into the same boards.
+    const QJsonArray before = rows(first);
+    QCOMPARE(second.terminate(), 0);
+    ServerProcess restarted;
+    QVERIFY2(restarted.start(m_url, {}, &error), qPrintable(error));
+    QCOMPARE(rows(restarted), before);
 }
 
 void tst_RankingAdmin::badCommandsAreRefused_data()
