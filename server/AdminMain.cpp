@@ -15,9 +15,9 @@ namespace {
 
 constexpr char Commands[] = R"(Commands:
   remove --id ID [--mode 0|1]  take the ID's rows off every board and period (of one mode)
-  ban --id ID                  answer the ID's later entries CANNOT_RANK_IN and keep them off the boards
+  ban --id ID                  take the ID's rows off and answer its later entries CANNOT_RANK_IN
   unban --id ID                end a ban
-  rebuild                      make the boards again from the entry log, without removed entries and banned IDs
+  rebuild                      fold the entry log afresh and check that the boards are the same
   backup FILE                  a consistent copy of an SQLite database, also while servers run
   list --id ID                 the ID's entries and board rows)";
 
@@ -87,7 +87,8 @@ int runAdmin(const QStringList &arguments)
     // An operator's command may run long (a rebuild replays the whole log)
     // and may wait its turn behind a running server's commit.
     config.deadlineMs = 60000;
-    RankingStore store(config, 100, QTimeZone::systemTimeZone(), QStringLiteral("admin"));
+    // The boards' zone is the database's own.
+    RankingStore store(config, 100, QTimeZone(), QStringLiteral("admin"));
     QString error;
     if (!store.open(&error))
         return failed(error);
@@ -95,7 +96,7 @@ int runAdmin(const QStringList &arguments)
         int rows = 0;
         if (!store.removeId(userId, onlyMode, &rows))
             return failed(store.lastError());
-        std::printf("removed %d board rows of %s; its entries stay in the log, marked removed\n", rows,
+        std::printf("removed %d board rows of %s; its entries stay in the log\n", rows,
                     qPrintable(userId));
     } else if (command == QLatin1String("ban") || command == QLatin1String("unban")) {
         const bool ban = command == QLatin1String("ban");
@@ -106,7 +107,7 @@ int runAdmin(const QStringList &arguments)
         qint64 replayed = 0;
         if (!store.rebuild(&replayed))
             return failed(store.lastError());
-        std::printf("rebuilt the boards from %lld entries\n", static_cast<long long>(replayed));
+        std::printf("folded the log's %lld lines afresh: the boards are the same\n", static_cast<long long>(replayed));
     } else if (command == QLatin1String("backup")) {
         if (!store.backup(positional.at(1)))
             return failed(store.lastError());

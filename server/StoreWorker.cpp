@@ -10,9 +10,11 @@
 #include <cstdio>
 
 StoreWorker::StoreWorker(DatabaseConfig config, int top, QTimeZone zone)
-    : m_store(std::make_unique<RankingStore>(config, top, zone, QStringLiteral("tovrika-ranking"))),
+    : m_model(std::make_shared<BoardModel>(top, zone)),
+      m_store(std::make_unique<RankingStore>(config, top, zone, QStringLiteral("tovrika-ranking"),
+                                             RankingStore::Role::Writer, m_model)),
       m_readStore(std::make_unique<RankingStore>(config, top, zone, QStringLiteral("tovrika-ranking-read"),
-                                                 RankingStore::Role::Reader)),
+                                                 RankingStore::Role::Reader, m_model)),
       m_deadlineMs(config.deadlineMs)
 {
     m_thread.setObjectName(QStringLiteral("store"));
@@ -44,7 +46,10 @@ bool StoreWorker::start(QString *error)
                 // when no page is read meanwhile.
                 m_pollTimer = new QTimer(&m_reader);
                 m_pollTimer->setInterval(20);
-                QObject::connect(m_pollTimer, &QTimer::timeout, &m_reader, [this] { m_readStore->pollChanges(); });
+                QObject::connect(m_pollTimer, &QTimer::timeout, &m_reader, [this] {
+                    m_readStore->pollChanges();
+                    report(Path::Read, m_readStore->isOpen(), m_readStore->lastError());
+                });
                 m_pollTimer->start();
             },
             Qt::BlockingQueuedConnection);
@@ -144,22 +149,30 @@ void StoreWorker::drain()
             }
             m_committing = int(batch.size());
         }
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
         QList<Queued> late;
-        QList<PendingEntry> entries;
-        entries.reserve(batch.size());
-        qint64 firstArrival = now;
-        for (qsizetype i = 0; i < batch.size();) {
-            if (batch[i].entry.atMs + m_deadlineMs <= now) {
-                // Its player is told of an error; so it is never stored.
-                late.append(batch.takeAt(i));
-                continue;
-            }
-            firstArrival = std::min(firstArrival, batch[i].entry.atMs);
-            entries.append(batch[i++].entry);
-        }
         std::optional<QList<EntryAnswer>> answers;
-        if (!entries.isEmpty()) {
+        // Each entry has its own deadline: a commit that would come too late
+        // for the oldest is not sent, the entries past their deadline are
+        // told of an error, and the others are tried again without them.
+        for (;;) {
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            QList<PendingEntry> entries;
+            entries.reserve(batch.size());
+            qint64 firstArrival = now;
+            for (qsizetype i = 0; i < batch.size();) {
+                if (batch[i].entry.atMs + m_deadlineMs <= now) {
+                    // Its player is told of an error; so it is never stored.
+                    late.append(batch.takeAt(i));
+                    continue;
+                }
+                firstArrival = std::min(firstArrival, batch[i].entry.atMs);
+                entries.append(batch[i++].entry);
+            }
+            if (entries.isEmpty()) {
+                report(Path::Write, false,
+                       QStringLiteral("entries waited longer than %1 ms for the database").arg(m_deadlineMs));
+                break;
+            }
             QElapsedTimer timer;
             timer.start();
             answers = m_store->submit(entries, QDeadlineTimer(firstArrival + m_deadlineMs - now));
@@ -168,10 +181,10 @@ void StoreWorker::drain()
                 m_changeObserver(answers->contains(EntryAnswer::Ok));
             if (m_commitObserver)
                 m_commitObserver(int(entries.size()), double(timer.nsecsElapsed()) / 1e9, answers.has_value());
-            report(Path::Write, answers.has_value(), m_store->lastError());
-        } else {
-            report(Path::Write, false,
-                   QStringLiteral("entries waited longer than %1 ms for the database").arg(m_deadlineMs));
+            if (answers || !m_store->cutBeforeCommit()) {
+                report(Path::Write, answers.has_value(), m_store->lastError());
+                break;
+            }
         }
         // One event per context for the whole batch, in the order the
         // entries came: each event wakes the context's thread.

@@ -71,6 +71,8 @@ private:
     };
     void drain();
 
+    // The boards in memory, which the writer and the reader both fold into.
+    std::shared_ptr<BoardModel> m_model;
     std::unique_ptr<RankingStore> m_store;
     std::unique_ptr<RankingStore> m_readStore;
     int m_deadlineMs;

@@ -236,7 +236,8 @@ void tst_RankingFaults::databaseStopsAndComesBack()
     ServerProcess::Reply reply = m_server->get(entryTarget(6, "b", "2"));
     QCOMPARE(reply.status, 503);
     QCOMPARE(reply.body, QByteArray("ERROR"));
-    QCOMPARE(m_server->get("/wuppet/wpbrand/tovrika/").status, 503);
+    // The boards are held in memory: the page is served while the database is away.
+    QCOMPARE(m_server->get("/wuppet/wpbrand/tovrika/").status, 200);
     QVERIFY(m_server->isRunning());
 
     QString error;

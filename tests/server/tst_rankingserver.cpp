@@ -189,7 +189,7 @@ void tst_RankingServer::storedTextIsEscapedOnThePage()
     m_server->get(entryTarget(5, "Plain", "1"));
     QCOMPARE(m_server->terminate(), 0);
     QVERIFY(DirectConnection(m_fixture.url())
-                .exec(QStringLiteral("UPDATE best SET name = ?"), {QStringLiteral("<script>alert('x')</script>&")}));
+                .exec(QStringLiteral("UPDATE entry_log SET name = ?"), {QStringLiteral("<script>alert('x')</script>&")}));
     QVERIFY(m_fixture.start());
     const QByteArray page = m_server->get("/wuppet/wpbrand/tovrika/").body;
     QVERIFY(!page.contains("<script>"));

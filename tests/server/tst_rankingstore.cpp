@@ -34,9 +34,8 @@ QStringList contents(const DatabaseConfig &config)
         config.applyTo(db);
         QSqlQuery query(db);
         const std::pair<const char *, int> tables[] = {
-            {"SELECT id, at_ms, client, uid, name, mode, score, answer, removed FROM entry_log", 9},
-            {"SELECT mode, board, period, uid, name, score, reached_ms, seq FROM best", 8},
-            {"SELECT mode, board, period, score, n FROM score_count", 5}};
+            {"SELECT id, CASE WHEN kind = 0 THEN at_ms ELSE 0 END, client, uid, name, mode, score, answer, removed, kind "
+             "FROM entry_log", 10}};
         for (const auto &[sql, columns] : tables) {
             if (!db.open() || !query.exec(QLatin1String(sql)))
                 return {QStringLiteral("cannot read: ") + query.lastError().text()};
@@ -72,7 +71,10 @@ private slots:
     void namesAreStoredAsSent();
     void batchesAnswerAsOneByOneOnSqlite();
     void commitsNotifyTheBoards();
-    void readerKeepsToTheBoardOrderWhateverTheStatistics();
+    void zoneBelongsToTheDatabase();
+    void foreignDatabasesAreRefused_data();
+    void foreignDatabasesAreRefused();
+    void version3MigratesWithTheSameBoards();
 
 private:
     std::unique_ptr<RankingStore> openStore(int top);
@@ -162,8 +164,11 @@ void tst_RankingStore::answerIsOkOnlyAmongTheFirstRows()
              (QList<EntryAnswer>{EntryAnswer::Ok, EntryAnswer::Ok}));
     // Third place on every board: not among the first two.
     QCOMPARE(submit(*store, {entry(30, "C", "3", Monday + 2)}), QList<EntryAnswer>{EntryAnswer::CannotRankIn});
-    // An equal score reached later stands behind: still third.
-    QCOMPARE(submit(*store, {entry(40, "D", "4", Monday + 3)}), QList<EntryAnswer>{EntryAnswer::CannotRankIn});
+    // An equal score reached later shares the second rank: it ranks in, and
+    // the first rows show it beside the other.
+    QCOMPARE(submit(*store, {entry(40, "D", "4", Monday + 3)}), QList<EntryAnswer>{EntryAnswer::Ok});
+    QCOMPARE(store->board(0, Board::All, QString(), Monday + 3)->rows.size(), 3);
+    QCOMPARE(store->board(0, Board::All, QString(), Monday + 3)->rows.last().rank, 2);
     // A lower score than the installation's own best cannot stand anywhere.
     QCOMPARE(submit(*store, {entry(10, "A", "1", Monday + 4)}), QList<EntryAnswer>{EntryAnswer::CannotRankIn});
     // The same best again still stands first.
@@ -278,7 +283,7 @@ void tst_RankingStore::namesAreStoredAsSent()
         shown.prepend(row.name); // lowest score first, as sent
     QCOMPARE(shown, names);
     const QStringList lines = contents(m_config);
-    QVERIFY2(lines.contains(QStringLiteral("entry_log|1|%1|\"\\,{}|1|\"|0|0|OK|0").arg(Monday)),
+    QVERIFY2(lines.contains(QStringLiteral("entry_log|1|%1|\"\\,{}|1|\"|0|0|OK|0|0").arg(Monday)),
              qPrintable(lines.join(u'\n')));
 }
 
@@ -313,7 +318,7 @@ void tst_RankingStore::batchesAnswerAsOneByOneOnSqlite()
     for (qsizetype i = 0; i < batches.size(); ++i) {
         // The ID "6" is banned for the second batch only.
         for (RankingStore *each : {&reference, store.get()})
-            QVERIFY(each->setBanned(QStringLiteral("6"), i == 1, Monday));
+            QVERIFY2(each->setBanned(QStringLiteral("6"), i == 1, Monday), qPrintable(each->lastError()));
         QCOMPARE(submit(*store, batches[i]), submit(reference, batches[i]));
     }
     reference.close();
@@ -345,25 +350,107 @@ void tst_RankingStore::commitsNotifyTheBoards()
     QSqlDatabase::removeDatabase(QStringLiteral("listen"));
 }
 
-void tst_RankingStore::readerKeepsToTheBoardOrderWhateverTheStatistics()
+void tst_RankingStore::zoneBelongsToTheDatabase()
 {
-    if (!TestDatabase::isPostgres())
-        QSKIP("SQLite's planner takes no statistics; the PostgreSQL run checks this");
+    openStore(100)->close();
+    RankingStore other(m_config, 100, QTimeZone::utc(), QStringLiteral("utc"));
+    QString error;
+    QVERIFY(!other.open(&error));
+    QVERIFY2(error.contains(QLatin1String("time zone Asia/Tokyo, not UTC")), qPrintable(error));
+    // Without a zone of its own (the operator's commands), the database's holds.
+    RankingStore admin(m_config, 100, QTimeZone(), QStringLiteral("admin"));
+    QVERIFY(admin.open(&error));
+    QCOMPARE(admin.zone().id(), QByteArray("Asia/Tokyo"));
+}
+
+void tst_RankingStore::foreignDatabasesAreRefused_data()
+{
+    QTest::addColumn<QString>("statements");
+    QTest::addColumn<QString>("word");
+    QTest::newRow("another program's tables") << "CREATE TABLE moz_places (id INTEGER)" << "another program (moz_places)";
+    QTest::newRow("a version that is no number")
+        << "CREATE TABLE schema_version (version TEXT); INSERT INTO schema_version VALUES ('three')"
+        << "not a version number";
+}
+
+void tst_RankingStore::foreignDatabasesAreRefused()
+{
+    QFETCH(QString, statements);
+    QFETCH(QString, word);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(m_config.driverName(), QStringLiteral("foreign"));
+        m_config.applyTo(db);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        for (const QString &statement : statements.split(QStringLiteral("; ")))
+            QVERIFY(query.exec(statement));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
+    RankingStore store(m_config, 100, QTimeZone::utc(), QStringLiteral("foreign-store"));
+    QString error;
+    QVERIFY(!store.open(&error));
+    QVERIFY2(error.contains(word), qPrintable(error));
+}
+
+void tst_RankingStore::version3MigratesWithTheSameBoards()
+{
+    // A database of the previous schema as its server left it: an entry
+    // removed by the operator (marked, its row gone), a banned ID whose row
+    // from before the ban stays and whose later entry was refused, a raise.
+    const QString m = QString::number(Monday);
+    QStringList fixture{
+        "CREATE TABLE schema_version (version INTEGER NOT NULL)", "INSERT INTO schema_version VALUES (3)",
+        "CREATE TABLE entry_log (id BIGINT PRIMARY KEY, at_ms BIGINT NOT NULL, client TEXT NOT NULL, uid TEXT NOT "
+        "NULL, name TEXT NOT NULL, mode INTEGER NOT NULL, score INTEGER NOT NULL, answer TEXT NOT NULL, removed "
+        "INTEGER NOT NULL DEFAULT 0)",
+        "CREATE TABLE best (mode INTEGER NOT NULL, board INTEGER NOT NULL, period BIGINT NOT NULL, uid TEXT NOT "
+        "NULL, name TEXT NOT NULL, score INTEGER NOT NULL, reached_ms BIGINT NOT NULL, seq BIGINT NOT NULL, "
+        "PRIMARY KEY (mode, board, period, uid))",
+        "CREATE TABLE score_count (mode INTEGER, board INTEGER, period BIGINT, score INTEGER, n BIGINT)",
+        "CREATE TABLE banned (uid TEXT PRIMARY KEY, at_ms BIGINT NOT NULL)",
+        "INSERT INTO banned VALUES ('4', " + m + " + 4000)"};
+    const char *log[] = {"1, 0, '1', 'A', 50, 'OK', 0", "2, 1, '2', 'B', 40, 'OK', 0", "3, 2, '3', 'C', 60, 'OK', 1",
+                         "4, 3, '4', 'D', 30, 'OK', 0", "5, 5000, '4', 'D', 70, 'CANNOT_RANK_IN', 0",
+                         "6, 6, '1', 'A2', 55, 'OK', 0"};
+    for (const char *line : log) {
+        const QStringList f = QString::fromLatin1(line).split(QStringLiteral(", "));
+        fixture << QStringLiteral("INSERT INTO entry_log VALUES (%1, %2 + %3, '127.0.0.1', %4, %5, 0, %6, %7, %8)")
+                       .arg(f[0], m, f[1], f[2], f[3], f[4], f[5], f[6]);
+    }
+    for (const auto &[period, board] : {std::pair(20261207, 0), std::pair(20261207, 1), std::pair(0, 2)}) {
+        for (const char *row : {"'1', 'A2', 55, 6, 6", "'2', 'B', 40, 1, 2", "'4', 'D', 30, 3, 4"}) {
+            const QStringList f = QString::fromLatin1(row).split(QStringLiteral(", "));
+            fixture << QStringLiteral("INSERT INTO best VALUES (0, %1, %2, %3, %4, %5, %6 + %7, %8)")
+                           .arg(board).arg(period).arg(f[0], f[1], f[2], m, f[3], f[4]);
+        }
+    }
+    QStringList before;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(m_config.driverName(), QStringLiteral("v3"));
+        m_config.applyTo(db);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        for (const QString &statement : std::as_const(fixture))
+            QVERIFY2(query.exec(statement), qPrintable(statement + query.lastError().text()));
+        QVERIFY(query.exec("SELECT board, uid, name, score, reached_ms FROM best ORDER BY board, score DESC"));
+        while (query.next())
+            before << QStringLiteral("%1|%2|%3|%4|%5").arg(query.value(0).toString(), query.value(1).toString(),
+                                                          query.value(2).toString(), query.value(3).toString(),
+                                                          query.value(4).toString());
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("v3"));
     auto store = openStore(100);
-    submit(*store, {entry(9, "A", "1", Monday)});
-    // Analysed while mode 1 has no rows, as after a quiet night: the
-    // planner would read that mode's board by its key and sort it.
-    QSqlQuery analyse(QSqlDatabase::database(QStringLiteral("test")));
-    QVERIFY2(analyse.exec(QStringLiteral("ANALYZE best")), qPrintable(analyse.lastError().text()));
-    RankingStore reader(m_config, 100, QTimeZone("Asia/Tokyo"), QStringLiteral("reader"), RankingStore::Role::Reader);
-    QVERIFY(reader.firstRows(Monday).has_value());
-    QSqlQuery plan(QSqlDatabase::database(QStringLiteral("reader")));
-    QVERIFY(plan.exec(QStringLiteral("EXPLAIN SELECT name FROM best WHERE mode = 1 AND board = 2 AND period = 0 "
-                                     "ORDER BY score DESC, reached_ms, seq LIMIT 100")));
-    QString text;
-    while (plan.next())
-        text += plan.value(0).toString() + u'\n';
-    QVERIFY2(text.contains(QStringLiteral("best_order")) && !text.contains(QStringLiteral("Sort")), qPrintable(text));
+    QVERIFY(store->isOpen());
+    QStringList after;
+    for (Board board : AllBoards) {
+        const std::optional<BoardView> view = store->board(0, board, QString(), Monday);
+        for (const BoardRow &row : view->rows)
+            after << QStringLiteral("%1|%2|%3|%4|%5").arg(int(board)).arg(row.userId, row.name).arg(row.score).arg(row.reachedMs);
+    }
+    QCOMPARE(after, before);
+    // The ban holds on: the ID's later entries are refused.
+    QCOMPARE(submit(*store, {entry(99, "D", "4", Monday + 9000)}), QList<EntryAnswer>{EntryAnswer::CannotRankIn});
+    QCOMPARE(store->board(0, Board::All, QString(), Monday)->rows.first().score, 55);
 }
 
 QTEST_GUILESS_MAIN(tst_RankingStore)

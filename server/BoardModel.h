@@ -1,0 +1,173 @@
+#pragma once
+
+#include "server/Boards.h"
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QTimeZone>
+
+#include <map>
+#include <set>
+#include <shared_mutex>
+#include <vector>
+
+// One line of the entry log: an entry as it arrived, or an operator's act.
+// The log is the only thing stored; everything else is its fold.
+struct LogRow
+{
+    // The numbers stored in the log's kind column.
+    enum class Kind : quint8 {
+        Entry = 0,
+        // Takes an ID's rows off the boards of one mode (mode 0 or 1) or of
+        // both (mode -1); its later entries count afresh.
+        Remove = 1,
+        // Takes an ID's rows off every board and refuses its later entries.
+        Ban = 2,
+        // Later entries of the ID count again; nothing earlier comes back.
+        Unban = 3,
+        // A ban carried over from an older schema, whose live boards kept
+        // the rows made before it: refuses later entries, takes nothing off.
+        Refuse = 4,
+    };
+    qint64 id = 0;
+    Kind kind = Kind::Entry;
+    qint64 atMs = 0;
+    QString client;
+    QString userId;
+    QString name;
+    int mode = 0;
+    int score = 0;
+    // An entry taken off by an older schema's removal; folded as if absent.
+    bool removed = false;
+};
+
+enum class EntryAnswer { Ok, CannotRankIn };
+
+// The boards as the fold of the log, in log order: the one place where the
+// rules of the boards live. Each board (mode, board, period) keeps one row an
+// installation: its best score, with the name sent with it and the moment it
+// was first reached. An entry ranks in when, on one of its three boards, its
+// score is the installation's row there and its competition rank (one more
+// than the rows with a higher score) is at most top; the first rows shown
+// are the rows with such a rank, so the word and the page always agree.
+//
+// Not thread-safe by itself: lock() guards it where several threads share it.
+class BoardModel
+{
+public:
+    BoardModel(int top, QTimeZone zone);
+
+    int top() const { return m_top; }
+    const QTimeZone &zone() const { return m_zone; }
+    // The last log line folded; lines at or below it are skipped.
+    qint64 position() const { return m_position; }
+
+    // Folds one line; its answer for an entry (CannotRankIn for an act or a
+    // line already folded). rowsChanged, when given, is set when first rows
+    // of a board may have changed.
+    EntryAnswer apply(const LogRow &row, bool *rowsChanged = nullptr);
+
+    // What apply() changed since begin(), taken back by rollback(): the
+    // answers of a batch are found by folding it before its commit, and the
+    // fold is taken back for the commit that failed or until it is done.
+    void begin();
+    void rollback();
+    void commit();
+
+    std::optional<BoardView> board(int mode, Board board, const QString &visitorId, qint64 nowMs) const;
+    QList<BoardView> firstRows(qint64 nowMs) const;
+    VisitorStanding standing(int mode, Board board, const QString &visitorId, qint64 nowMs) const;
+    bool isBanned(const QString &userId) const;
+    // An ID's rows, one text line each, for the operator.
+    QStringList describe(const QString &userId) const;
+    // Every board of every period, one text line a row, ordered: for
+    // comparing two folds.
+    QStringList dump() const;
+    qsizetype installations() const { return m_userIds.size(); }
+
+    std::shared_mutex &lock() const { return m_lock; }
+
+private:
+    struct Row
+    {
+        quint32 name = 0;
+        qint32 score = 0;
+        qint64 reachedMs = 0;
+        qint64 seq = 0;
+    };
+    // Board order: higher score first, then reached earlier, then logged earlier.
+    struct OrderKey
+    {
+        qint32 score;
+        qint64 reachedMs;
+        qint64 seq;
+        quint32 user;
+        bool operator<(const OrderKey &other) const
+        {
+            if (score != other.score)
+                return score > other.score;
+            if (reachedMs != other.reachedMs)
+                return reachedMs < other.reachedMs;
+            if (seq != other.seq)
+                return seq < other.seq;
+            return user < other.user;
+        }
+    };
+    struct BoardData
+    {
+        QHash<quint32, Row> rows;
+        // Rows by score, highest first: ranks and shares without counting rows.
+        std::map<qint32, qint64, std::greater<qint32>> counts;
+        // Exactly the rows whose competition rank is at most top, in board order.
+        std::set<OrderKey> first;
+        bool firstStale = false;
+    };
+    // (mode, board) in the low bits, the period above.
+    static qint64 boardKey(int mode, Board board, qint64 period) { return period * 8 + boardSlot(mode, board); }
+    quint32 intern(QHash<QString, quint32> &index, QList<QString> &values, const QString &value);
+    qint64 higher(const BoardData &data, qint32 score) const;
+    // Whether a row of this score (on the board already) has a rank of at most top.
+    bool ranksIn(const BoardData &data, qint32 score) const;
+    BoardData &touch(qint64 key);
+    void remember(qint64 key, quint32 user, const BoardData &data);
+    void put(BoardData &data, quint32 user, const Row &row);
+    void erase(BoardData &data, quint32 user);
+    void refreshFirst(BoardData &data);
+    // Makes the first rows of boards that lost a row whole again.
+    void refreshStale();
+    const BoardData *find(int mode, Board board, qint64 nowMs) const;
+    BoardRow view(quint32 user, const Row &row, int rank) const;
+    void takeOff(quint32 user, int mode);
+
+    int m_top;
+    QTimeZone m_zone;
+    qint64 m_position = 0;
+    QHash<qint64, BoardData> m_boards;
+    // Which boards an installation has rows on, for removals and bans.
+    QHash<quint32, QList<qint64>> m_boardsOf;
+    QSet<quint32> m_banned;
+    QList<qint64> m_stale;
+    QHash<QString, quint32> m_userIndex;
+    QList<QString> m_userIds;
+    QHash<QString, quint32> m_nameIndex;
+    QList<QString> m_names;
+
+    // Undo records of the batch being tried.
+    struct Undo
+    {
+        qint64 key;
+        quint32 user;
+        bool had;
+        Row row;
+    };
+    bool m_trying = false;
+    std::vector<Undo> m_undo;
+    // The first rows of each board the batch touched, as they were.
+    QHash<qint64, std::set<OrderKey>> m_undoFirst;
+    std::vector<std::pair<quint32, bool>> m_undoBans;
+    qint64 m_undoPosition = 0;
+
+    mutable std::shared_mutex m_lock;
+};
