@@ -135,6 +135,10 @@ struct Connection
     quint64 ackedAtProgress = 0;
     quint64 ackedAtQueue = 0;
     bool cut = false;
+    // The request whose head is being read, until the library completes it;
+    // one it never completes is one it answered itself.
+    struct RequestState *current = nullptr;
+    bool anyRequest = false;
 };
 
 // The part of a request that an answer from another thread touches. The
@@ -175,6 +179,9 @@ struct HttpDaemon::Private
     // Touched on the loop thread only.
     QHash<QByteArray, int> perAddress;
     QSet<Connection *> connections;
+    // The status of the last answer the library gave itself, from its own
+    // message; its connection closes next.
+    int libraryStatus = 0;
     // Connections refused since the last report, per address.
     QHash<QByteArray, int> refused;
     qint64 refusalReportedMs = 0;
@@ -215,6 +222,7 @@ struct HttpDaemon::Private
     static void notifyConnection(void *cls, MHD_Connection *connection, void **socketContext,
                                  MHD_ConnectionNotificationCode code);
     static void *uriLog(void *cls, const char *uri, MHD_Connection *connection);
+    void logLibraryAnswer(Connection *socket, RequestState *state, MHD_Connection *connection);
     static MHD_Result access(void *cls, MHD_Connection *connection, const char *url, const char *method,
                              const char *version, const char *uploadData, size_t *uploadDataSize, void **context);
     static void completed(void *cls, MHD_Connection *connection, void **context, MHD_RequestTerminationCode code);
@@ -263,6 +271,9 @@ void HttpDaemon::Private::notifyConnection(void *cls, MHD_Connection *connection
     auto *state = static_cast<Connection *>(*socketContext);
     if (!state)
         return;
+    if (state->current || !state->anyRequest)
+        self->logLibraryAnswer(state, state->current, connection);
+    delete state->current;
     if (state->counted) {
         const QByteArray key = addressKey(state->peer);
         if (--self->perAddress[key] <= 0)
@@ -275,11 +286,37 @@ void HttpDaemon::Private::notifyConnection(void *cls, MHD_Connection *connection
     *socketContext = nullptr;
 }
 
-void *HttpDaemon::Private::uriLog(void *, const char *uri, MHD_Connection *)
+void *HttpDaemon::Private::uriLog(void *, const char *uri, MHD_Connection *connection)
 {
     auto *state = new RequestState;
     state->request.target = QByteArray(uri);
+    if (const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)) {
+        if (auto *socket = static_cast<Connection *>(info->socket_context)) {
+            delete socket->current;
+            socket->current = state;
+            socket->anyRequest = true;
+        }
+    }
     return state;
+}
+
+// An answer the library gave itself (a version it does not speak, a head
+// it cannot parse): logged with the status it told, and the target when it
+// had read one. An HTTP/0.9 line never reaches the target's callback.
+void HttpDaemon::Private::logLibraryAnswer(Connection *socket, RequestState *state, MHD_Connection *connection)
+{
+    int status = std::exchange(libraryStatus, 0);
+    if (const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_HTTP_STATUS))
+        status = info->http_status != 0 ? int(info->http_status) : status;
+    if (status == 0)
+        return;
+    HttpRequest request = state ? state->request : HttpRequest();
+    if (request.target.isEmpty())
+        request.target = "-";
+    request.peer = socket->peer;
+    HttpAnswer answer;
+    answer.status = status;
+    handler->answered(request, answer, 0, false);
 }
 
 MHD_Result HttpDaemon::Private::respond(MHD_Connection *connection, RequestState *state, const HttpAnswer &answer)
@@ -476,17 +513,21 @@ void HttpDaemon::Private::completed(void *cls, MHD_Connection *connection, void 
     delete state;
     *context = nullptr;
     if (socket) {
+        socket->current = nullptr;
         socket->inRequest = false;
         socket->answerProgressMs = 0;
         socket->headStartMs = monotonicMs();
     }
 }
 
-void HttpDaemon::Private::log(void *, const char *format, va_list arguments)
+void HttpDaemon::Private::log(void *cls, const char *format, va_list arguments)
 {
     char message[512];
     std::vsnprintf(message, sizeof message, format, arguments);
     QByteArray line(message);
+    const qsizetype code = line.indexOf("HTTP response code is ");
+    if (code >= 0)
+        static_cast<Private *>(cls)->libraryStatus = line.mid(code + 22, 3).toInt();
     std::fprintf(stderr, "tovrika-ranking: http: %s\n", line.trimmed().constData());
 }
 

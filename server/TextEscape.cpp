@@ -24,7 +24,8 @@ namespace {
 
 bool isUnsafe(char32_t c)
 {
-    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x061c || c == 0x200e || c == 0x200f
+    // A tab separates columns and moves nothing else.
+    return (c < 0x20 && c != '\t') || (c >= 0x7f && c <= 0x9f) || c == 0x061c || c == 0x200e || c == 0x200f
            || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
 }
 

@@ -12,6 +12,6 @@
 // backslash, as \xHH.
 QByteArray escapeBytes(QByteArrayView bytes);
 
-// For a terminal: C0 and C1 controls, DEL and the bidirectional marks and
+// For a terminal: C0 controls but the tab, C1 controls, DEL and the bidirectional marks and
 // overrides as \u{HHHH}; other text, Japanese names among it, stays as it is.
 QString escapeControls(const QString &text);
