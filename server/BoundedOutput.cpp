@@ -67,8 +67,11 @@ void BoundedOutput::finish(int deadlineMs)
     if (m_dropped.load() > m_told) {
         const QByteArray note = QByteArray("tovrika-ranking: ") + QByteArray::number(m_dropped.load() - m_told)
                                 + " lines of " + m_name + " dropped: their reader did not keep up\n";
-        [[maybe_unused]] const ssize_t written = ::send(m_target, note.constData(), size_t(note.size()),
-                                                        MSG_DONTWAIT | MSG_NOSIGNAL);
+        // Standard error is its own again by now, or was never stalled with this one.
+        const int fd = m_fd == STDERR_FILENO ? (m_nonBlocking >= 0 ? m_nonBlocking : m_target) : STDERR_FILENO;
+        [[maybe_unused]] const ssize_t written = m_socket && m_fd == STDERR_FILENO
+            ? ::send(fd, note.constData(), size_t(note.size()), MSG_DONTWAIT | MSG_NOSIGNAL)
+            : ::write(fd, note.constData(), size_t(note.size()));
     }
     ::close(m_readEnd);
     if (m_nonBlocking >= 0)
