@@ -3,7 +3,7 @@
 # dpkg-buildpackage, in a copy of the source under build-pkg/ so that the
 # tree itself is left as it is, and puts them in build-pkg/. Then checks
 # them: lintian (no errors, no hardening tags) and hardening-check on both
-# programs (fortify, stack protector, relro, bindnow, PIE).
+# programs (fortify, stack protector, relro, bindnow, PIE, stack-clash protection).
 #
 # With --check it then runs piuparts in a fresh Debian 12 chroot: install
 # and purge, and an upgrade from the previous build (the same packages under
@@ -87,7 +87,7 @@ for program in usr/games/tovrika usr/bin/tovrika-ranking; do
     report=$(hardening-check "$unpacked/$program" || true)
     echo "$report" | sed "s|$unpacked/||"
     for feature in 'Position Independent Executable' 'Stack protected' 'Fortify Source functions' \
-                   'Read-only relocations' 'Immediate binding'; do
+                   'Read-only relocations' 'Immediate binding' 'Stack clash protection'; do
         grep -q "^ $feature: yes" <<<"$report" || { echo "    $program: $feature missing" >&2; hardening_failed=true; }
     done
 done

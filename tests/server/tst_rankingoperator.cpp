@@ -4,8 +4,7 @@
 // must follow), SIGHUP under entry load with every answer logged, the file
 // modes under umask 022, operator commands that never create a database,
 // --database values that are refused without echoing a password, a stalled
-// access-log reader that holds up neither answers nor the stop, and a slow
-// reader that is not cut while it makes progress.
+// access-log reader that holds up neither answers nor the stop.
 #include "server/TextEscape.h"
 #include "server/support/ServerProcess.h"
 #include "server/support/TestDatabase.h"
@@ -20,8 +19,6 @@
 #include <QtTest>
 
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,7 +39,6 @@ private slots:
     void badDatabaseUrlsNeverEchoThePassword_data();
     void badDatabaseUrlsNeverEchoThePassword();
     void stalledAccessLogHoldsUpNothing();
-    void slowReaderIsServedWhileItMakesProgress();
     void escapingForTerminalAndLog();
 
 private:
@@ -342,45 +338,6 @@ void tst_RankingOperator::stalledAccessLogHoldsUpNothing()
     QCOMPARE(server.exitCode(), 0);
     errors += server.readAllStandardError();
     QVERIFY2(errors.contains("lines of the access log dropped"), errors.constData());
-}
-
-void tst_RankingOperator::slowReaderIsServedWhileItMakesProgress()
-{
-    QVERIFY(startServer({"--rate", "0", "--top", "1500", "--idle-timeout", "1"}));
-    for (int batch = 0; batch < 15; ++batch) {
-        QByteArray seeds;
-        for (int i = batch * 100 + 1; i <= batch * 100 + 100; ++i)
-            seeds += entry(1 + i % 300, QByteArray::number(i), i % 100 == 0 ? "Connection: close\r\n" : "");
-        QCOMPARE(statusesOf(m_server->exchange(seeds, 20000).raw).count(200), 100);
-    }
-    const int full = m_server->get("/wuppet/wpbrand/tovrika/").body.size();
-    QVERIFY(full > 200000);
-
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int small = 4096;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(m_server->port());
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    const QByteArray request = "GET /wuppet/wpbrand/tovrika/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
-    QVERIFY(::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) == request.size());
-    // Slower than the idle time allows for the whole, never idle that long.
-    QByteArray got;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    char buffer[4096];
-    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-        got.append(buffer, n);
-        QTest::qWait(60);
-    }
-    ::close(fd);
-    QVERIFY2(elapsed.elapsed() > 3000, "read too fast to tell");
-    QVERIFY2(got.endsWith("</html>\n"), qPrintable(QStringLiteral("%1 of %2 bytes").arg(got.size()).arg(full)));
-
-    QCOMPARE(m_server->terminate(), 0);
-    QVERIFY(m_server->standardOutput().contains("\"GET /wuppet/wpbrand/tovrika/ HTTP/1.1\" 200 " + QByteArray::number(full) + "\n"));
 }
 
 void tst_RankingOperator::escapingForTerminalAndLog()
