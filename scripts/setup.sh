@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-base-private-dev qt6-svg-dev qt6-translations-l10n
-    libmicrohttpd-dev libqt6sql6-sqlite libqt6sql6-psql postgresql nginx curl python3 prometheus
+    libmicrohttpd-dev zlib1g-dev libqt6sql6-sqlite libqt6sql6-psql postgresql nginx curl python3 prometheus
     libsqlite3-dev libpq-dev e2fsprogs strace
     libcurl4-openssl-dev libgl1-mesa-dev libx11-dev libfontconfig-dev
     fonts-ipafont-gothic

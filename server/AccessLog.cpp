@@ -1,5 +1,7 @@
 #include "server/AccessLog.h"
 
+#include "server/TextEscape.h"
+
 #include <QLocale>
 
 QByteArray accessLogTime(const QDateTime &when)
@@ -31,20 +33,20 @@ QByteArray accessLogTimeNow()
 }
 
 QByteArray accessLogLine(const QString &host, const QByteArray &when, const QByteArray &method,
-                         const QByteArray &target, const QByteArray &protocol, int status, qint64 bytes)
+                         const QByteArray &target, const QByteArray &protocol, int status, qint64 bytes, bool cut)
 {
     QByteArray line = host.toLatin1();
     line += " - - [";
     line += when;
     line += "] \"";
-    // The request line is logged as it came on the wire; a quote or a control
-    // byte in it cannot break the line.
-    for (char c : method + ' ' + target + ' ' + protocol) {
-        if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            line += "\\x" + QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
-        else
-            line += c;
-    }
-    line += "\" " + QByteArray::number(status) + ' ' + (bytes > 0 ? QByteArray::number(bytes) : "-") + '\n';
+    // The request line is logged as it came on the wire, every byte that
+    // could break the line or a terminal escaped; what the HTTP library
+    // answered itself has no method nor protocol to show.
+    line += escapeBytes(method.isEmpty() ? QByteArray("-") : method) + ' ' + escapeBytes(target) + ' '
+            + escapeBytes(protocol.isEmpty() ? QByteArray("-") : protocol);
+    line += "\" " + QByteArray::number(status) + ' ' + (bytes > 0 ? QByteArray::number(bytes) : "-");
+    if (cut)
+        line += " cut";
+    line += '\n';
     return line;
 }

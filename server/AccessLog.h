@@ -12,5 +12,8 @@ QByteArray accessLogTimeNow();
 
 // One line of the Common Log Format, with a moment from accessLogTime:
 // host - - [07/Dec/2026:20:19:01 +0000] "GET /path?query HTTP/1.1" 200 2
+// An answer cut short (the client stopped reading) ends in " cut", its
+// size what the client took in.
 QByteArray accessLogLine(const QString &host, const QByteArray &when, const QByteArray &method,
-                         const QByteArray &target, const QByteArray &protocol, int status, qint64 bytes);
+                         const QByteArray &target, const QByteArray &protocol, int status, qint64 bytes,
+                         bool cut = false);

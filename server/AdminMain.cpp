@@ -4,12 +4,15 @@
 #include "server/DatabaseConfig.h"
 #include "server/RankingStore.h"
 #include "server/ServerOptions.h"
+#include "server/StoreExists.h"
+#include "server/TextEscape.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QTimeZone>
 
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace {
 
@@ -37,6 +40,8 @@ int failed(const QString &message)
 
 int runAdmin(const QStringList &arguments)
 {
+    // A backup and the database's -wal and -shm are for the owner alone.
+    ::umask(077);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Operates the boards of tovrika-ranking's database.\n\n")
                                      + QLatin1String(Commands));
@@ -67,6 +72,8 @@ int runAdmin(const QStringList &arguments)
     if (positional.size() != (command == QLatin1String("backup") ? 2 : 1))
         return usage(command == QLatin1String("backup") ? QStringLiteral("backup needs one FILE")
                                                         : QStringLiteral("unexpected argument %1").arg(positional.last()));
+    if (parser.values(id).size() > 1)
+        return usage(QStringLiteral("--id given more than once"));
     const QString userId = parser.value(id);
     if (takesId != parser.isSet(id) || (takesId && !RankingProtocol::isValidUserId(userId)))
         return usage(takesId ? QStringLiteral("%1 needs --id with a valid ID").arg(command)
@@ -79,7 +86,7 @@ int runAdmin(const QStringList &arguments)
         onlyMode = parser.value(mode).toInt();
     }
     const ParsedDatabase parsed =
-        parseDatabaseUrl(parser.isSet(database) ? parser.value(database) : defaultDatabasePath());
+        parseDatabaseUrl(parser.isSet(database) ? parser.value(database) : QStringLiteral("sqlite:") + defaultDatabasePath());
     if (!parsed.ok)
         return usage(parsed.error);
 
@@ -90,7 +97,7 @@ int runAdmin(const QStringList &arguments)
     // The boards' zone is the database's own.
     RankingStore store(config, 100, QTimeZone(), QStringLiteral("admin"));
     QString error;
-    if (!store.open(&error))
+    if (!storeExists(config, &error) || !store.open(&error))
         return failed(error);
     if (command == QLatin1String("remove")) {
         int rows = 0;
@@ -116,8 +123,9 @@ int runAdmin(const QStringList &arguments)
         const std::optional<QStringList> lines = store.describeId(userId);
         if (!lines)
             return failed(store.lastError());
+        // A name edited by hand must not drive the operator's terminal.
         for (const QString &line : *lines)
-            std::printf("%s\n", qPrintable(line));
+            std::printf("%s\n", qPrintable(escapeControls(line)));
     }
     return 0;
 }

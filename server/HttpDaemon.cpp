@@ -1,5 +1,7 @@
 #include "server/HttpDaemon.h"
 
+#include "server/HttpRules.h"
+
 #include <QHash>
 #include <QSet>
 
@@ -7,6 +9,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <linux/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -33,8 +36,24 @@ qint64 monotonicMs()
 
 QHostAddress addressOf(const sockaddr *address)
 {
-    return address ? QHostAddress(address) : QHostAddress();
+    return address ? normalAddress(QHostAddress(address)) : QHostAddress();
 }
+
+// The bytes of what this server sent that the client's side has taken in:
+// while it grows, a slow reader is still reading.
+quint64 bytesAcked(int fd)
+{
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (fd < 0 || ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+        return 0;
+    return info.tcpi_bytes_acked;
+}
+
+// The pool records each query argument in a few dozen bytes: a request line
+// at the head limit made of bare keys ("a&a&a...") must still fit, with room
+// left for the answer's head, or the library drops it without a word.
+constexpr size_t ArgumentRecordBytes = 64;
 
 // A header name as HTTP defines it: one token, nothing else.
 bool isToken(const QByteArray &name)
@@ -67,13 +86,34 @@ QByteArray HttpRequest::header(QByteArrayView name) const
     return QByteArray();
 }
 
+QList<QByteArray> HttpRequest::headerValues(QByteArrayView name) const
+{
+    QList<QByteArray> values;
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            values.append(value);
+    }
+    return values;
+}
+
 void HttpRequest::setTarget(const QByteArray &raw)
 {
     target = raw;
-    const qsizetype question = target.indexOf('?');
+    QByteArray local = raw;
+    // The absolute form, which a server must accept: its path is what counts.
+    for (QByteArrayView scheme : {QByteArrayView("http://"), QByteArrayView("https://")}) {
+        if (QByteArrayView(local).first(qMin(local.size(), scheme.size())).compare(scheme, Qt::CaseInsensitive) == 0) {
+            const qsizetype end = local.indexOf('/', scheme.size());
+            const qsizetype question = local.indexOf('?', scheme.size());
+            const qsizetype start = end >= 0 && (question < 0 || end < question) ? end : question;
+            local = start < 0 ? QByteArray("/") : start == question ? "/" + local.mid(start) : local.mid(start);
+            break;
+        }
+    }
+    const qsizetype question = local.indexOf('?');
     hasQuery = question >= 0;
-    path = hasQuery ? target.left(question) : target;
-    rawQuery = hasQuery ? target.mid(question + 1) : QByteArray();
+    path = hasQuery ? local.left(question) : local;
+    rawQuery = hasQuery ? local.mid(question + 1) : QByteArray();
 }
 
 // What a connection's state is while it is open: kept in its socket context.
@@ -89,9 +129,16 @@ struct Connection
     bool inRequest = false;
     // When the head now awaited began: the connection's start or the last answer's end.
     qint64 headStartMs = 0;
-    // When the answer now being sent was queued; 0 while none is.
-    qint64 answerQueuedMs = 0;
+    // When the answer now being sent last made progress (queued, or more of
+    // it taken in by the client); 0 while none is being sent.
+    qint64 answerProgressMs = 0;
+    quint64 ackedAtProgress = 0;
+    quint64 ackedAtQueue = 0;
     bool cut = false;
+    // The request whose head is being read, until the library completes it;
+    // one it never completes is one it answered itself.
+    struct RequestState *current = nullptr;
+    bool anyRequest = false;
 };
 
 // The part of a request that an answer from another thread touches. The
@@ -113,6 +160,9 @@ struct RequestState
     bool started = false;
     bool handled = false;
     bool queued = false;
+    // What was queued, for the access log once it is sent.
+    HttpAnswer sent;
+    qint64 bodyBytes = 0;
     std::shared_ptr<Pending> pending = std::make_shared<Pending>();
 };
 
@@ -129,6 +179,12 @@ struct HttpDaemon::Private
     // Touched on the loop thread only.
     QHash<QByteArray, int> perAddress;
     QSet<Connection *> connections;
+    // The status of the last answer the library gave itself, from its own
+    // message; its connection closes next.
+    int libraryStatus = 0;
+    // Connections refused since the last report, per address.
+    QHash<QByteArray, int> refused;
+    qint64 refusalReportedMs = 0;
     // Requests that wait for an answer from another thread.
     std::mutex pendingMutex;
     std::unordered_set<std::shared_ptr<Pending>> waiting;
@@ -142,21 +198,22 @@ struct HttpDaemon::Private
         return false;
     }
 
-    static QByteArray addressKey(const QHostAddress &address)
-    {
-        bool isV4 = false;
-        const quint32 v4 = address.toIPv4Address(&isV4);
-        return isV4 ? QByteArray::number(v4) : address.toString().toLatin1();
-    }
+    static QByteArray addressKey(const QHostAddress &address) { return normalAddress(address).toString().toLatin1(); }
 
     void run();
     void sweep();
-    // The library's own wait does not end for a resumed connection; this does.
-    void wake() const
+    void reportRefusals();
+    // The library's own wait does not end for a resumed connection; this
+    // does. An answer from another thread may come as the server stops: the
+    // descriptor is closed under the same lock, never written after.
+    void wake()
     {
         const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
+        std::lock_guard lock(wakeMutex);
+        if (wakeFd >= 0)
+            [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
     }
+    std::mutex wakeMutex;
     int wakeFd = -1;
     int epollFd = -1;
     MHD_Result respond(MHD_Connection *connection, RequestState *state, const HttpAnswer &answer);
@@ -165,6 +222,7 @@ struct HttpDaemon::Private
     static void notifyConnection(void *cls, MHD_Connection *connection, void **socketContext,
                                  MHD_ConnectionNotificationCode code);
     static void *uriLog(void *cls, const char *uri, MHD_Connection *connection);
+    void logLibraryAnswer(Connection *socket, RequestState *state, MHD_Connection *connection);
     static MHD_Result access(void *cls, MHD_Connection *connection, const char *url, const char *method,
                              const char *version, const char *uploadData, size_t *uploadDataSize, void **context);
     static void completed(void *cls, MHD_Connection *connection, void **context, MHD_RequestTerminationCode code);
@@ -177,9 +235,11 @@ MHD_Result HttpDaemon::Private::accept(void *cls, const sockaddr *address, sockl
     const QHostAddress peer = addressOf(address);
     if (self->isExempt(peer))
         return MHD_YES;
-    if (self->perAddress.value(addressKey(peer)) >= self->limits.maxPerAddress) {
-        std::fprintf(stderr, "tovrika-ranking: %s: connection refused: more than %d connections from this address\n",
-                     qPrintable(peer.toString()), self->limits.maxPerAddress);
+    const QByteArray key = addressKey(peer);
+    if (self->perAddress.value(key) >= self->limits.maxPerAddress) {
+        // Counted and told once per interval: a flood must not become one
+        // line on standard error per connection.
+        ++self->refused[key];
         return MHD_NO;
     }
     return MHD_YES;
@@ -211,6 +271,9 @@ void HttpDaemon::Private::notifyConnection(void *cls, MHD_Connection *connection
     auto *state = static_cast<Connection *>(*socketContext);
     if (!state)
         return;
+    if (state->current || !state->anyRequest)
+        self->logLibraryAnswer(state, state->current, connection);
+    delete state->current;
     if (state->counted) {
         const QByteArray key = addressKey(state->peer);
         if (--self->perAddress[key] <= 0)
@@ -223,19 +286,47 @@ void HttpDaemon::Private::notifyConnection(void *cls, MHD_Connection *connection
     *socketContext = nullptr;
 }
 
-void *HttpDaemon::Private::uriLog(void *, const char *uri, MHD_Connection *)
+void *HttpDaemon::Private::uriLog(void *, const char *uri, MHD_Connection *connection)
 {
     auto *state = new RequestState;
     state->request.target = QByteArray(uri);
+    if (const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)) {
+        if (auto *socket = static_cast<Connection *>(info->socket_context)) {
+            delete socket->current;
+            socket->current = state;
+            socket->anyRequest = true;
+        }
+    }
     return state;
+}
+
+// An answer the library gave itself (a version it does not speak, a head
+// it cannot parse): logged with the status it told, and the target when it
+// had read one. An HTTP/0.9 line never reaches the target's callback.
+void HttpDaemon::Private::logLibraryAnswer(Connection *socket, RequestState *state, MHD_Connection *connection)
+{
+    int status = std::exchange(libraryStatus, 0);
+    if (const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_HTTP_STATUS))
+        status = info->http_status != 0 ? int(info->http_status) : status;
+    if (status == 0)
+        return;
+    HttpRequest request = state ? state->request : HttpRequest();
+    if (request.target.isEmpty())
+        request.target = "-";
+    request.peer = socket->peer;
+    HttpAnswer answer;
+    answer.status = status;
+    handler->answered(request, answer, 0, false);
 }
 
 MHD_Result HttpDaemon::Private::respond(MHD_Connection *connection, RequestState *state, const HttpAnswer &answer)
 {
     state->queued = true;
     if (const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)) {
-        if (auto *socket = static_cast<Connection *>(info->socket_context))
-            socket->answerQueuedMs = monotonicMs();
+        if (auto *socket = static_cast<Connection *>(info->socket_context)) {
+            socket->answerProgressMs = monotonicMs();
+            socket->ackedAtQueue = socket->ackedAtProgress = bytesAcked(socket->fd);
+        }
     }
     // The response holds a share of the body's bytes instead of a copy: a
     // kept page goes out as it is kept.
@@ -259,9 +350,15 @@ MHD_Result HttpDaemon::Private::respond(MHD_Connection *connection, RequestState
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     const MHD_Result queued = MHD_queue_response(connection, unsigned(answer.status), response);
     MHD_destroy_response(response);
-    const bool head = state->request.method == "HEAD";
-    handler->answered(state->request, answer, head ? 0 : answer.body.size());
-    return queued;
+    if (queued != MHD_YES) {
+        // The library closes the connection: the answer is logged as cut.
+        std::fprintf(stderr, "tovrika-ranking: %s: cannot queue an answer %d\n",
+                     qPrintable(state->request.peer.toString()), answer.status);
+        return MHD_NO;
+    }
+    state->sent = HttpAnswer{answer.status, answer.contentType, {}, answer.headers, answer.close, false, {}, {}};
+    state->bodyBytes = state->request.method == "HEAD" ? 0 : answer.body.size();
+    return MHD_YES;
 }
 
 MHD_Result HttpDaemon::Private::access(void *cls, MHD_Connection *connection, const char *url, const char *method,
@@ -284,8 +381,8 @@ MHD_Result HttpDaemon::Private::access(void *cls, MHD_Connection *connection, co
         // library closes a connection whose answer is queued in this first
         // one, which is what a request with a body gets.
         state->started = true;
-        auto *socket = static_cast<Connection *>(
-            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
+        const MHD_ConnectionInfo *socketInfo = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        auto *socket = socketInfo ? static_cast<Connection *>(socketInfo->socket_context) : nullptr;
         HttpRequest &request = state->request;
         request.method = method;
         request.version = version;
@@ -300,16 +397,20 @@ MHD_Result HttpDaemon::Private::access(void *cls, MHD_Connection *connection, co
         const QByteArray length = request.header("Content-Length").trimmed();
         request.announcesBody = !request.header("Transfer-Encoding").isNull() || (!length.isNull() && length != "0");
         qsizetype headerBytes = 0;
-        bool malformed = false;
+        const char *fault = requestFault(request);
         for (const auto &[key, value] : std::as_const(request.headers)) {
             headerBytes += key.size() + value.size() + 4;
-            malformed = malformed || !isToken(key);
+            // Whitespace before a header's colon, among others.
+            if (!isToken(key))
+                fault = "malformed header name";
         }
         const char *tooLarge = request.target.size() > self->limits.maxHeadBytes ? "request line too long"
                                : request.target.size() + headerBytes > self->limits.maxHeadBytes
                                    ? "request head too large"
                                    : nullptr;
-        if (socket) {
+        if (!socket)
+            return MHD_NO;
+        {
             socket->inRequest = true;
             request.peer = socket->peer;
             if (tooLarge) {
@@ -317,20 +418,20 @@ MHD_Result HttpDaemon::Private::access(void *cls, MHD_Connection *connection, co
                              qPrintable(socket->peer.toString()), tooLarge);
                 const int status = request.target.size() > self->limits.maxHeadBytes ? 414 : 431;
                 return self->respond(connection, state,
-                                     HttpAnswer{status, "text/plain; charset=utf-8", "ERROR", {}, true});
+                                     HttpAnswer{status, "text/plain; charset=utf-8", "ERROR", {}, true, false, {}, {}});
             }
-            if (malformed) {
-                // Whitespace before a header's colon (HTTP requires a 400): a
-                // proxy and this server could read different requests from it.
-                std::fprintf(stderr, "tovrika-ranking: %s: connection closed: malformed header name\n",
-                             qPrintable(socket->peer.toString()));
+            if (fault) {
+                // HTTP requires a 400: a proxy and this server could read
+                // different requests from such a head.
+                std::fprintf(stderr, "tovrika-ranking: %s: connection closed: %s\n",
+                             qPrintable(socket->peer.toString()), fault);
                 return self->respond(connection, state,
-                                     HttpAnswer{400, "text/plain; charset=utf-8", "ERROR", {}, true});
+                                     HttpAnswer{400, "text/plain; charset=utf-8", "ERROR", {}, true, false, {}, {}});
             }
             if (socket->overflow) {
                 std::fprintf(stderr, "tovrika-ranking: %s: connection closed: too many connections\n",
                              qPrintable(socket->peer.toString()));
-                return self->respond(connection, state, HttpAnswer{503, "text/plain; charset=utf-8", "ERROR", {}, true});
+                return self->respond(connection, state, HttpAnswer{503, "text/plain; charset=utf-8", "ERROR", {}, true, false, {}, {}});
             }
         }
         if (!request.announcesBody)
@@ -374,29 +475,59 @@ MHD_Result HttpDaemon::Private::access(void *cls, MHD_Connection *connection, co
     return self->respond(connection, state, state->pending->answer);
 }
 
-void HttpDaemon::Private::completed(void *, MHD_Connection *connection, void **context, MHD_RequestTerminationCode)
+void HttpDaemon::Private::completed(void *cls, MHD_Connection *connection, void **context,
+                                    MHD_RequestTerminationCode code)
 {
+    auto *self = static_cast<Private *>(cls);
     auto *state = static_cast<RequestState *>(*context);
+    Connection *socket = nullptr;
+    if (const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT))
+        socket = static_cast<Connection *>(info->socket_context);
     if (state) {
-        std::lock_guard lock(state->pending->mutex);
-        state->pending->gone = true;
+        {
+            std::lock_guard lock(state->pending->mutex);
+            state->pending->gone = true;
+        }
+        const bool whole = code == MHD_REQUEST_TERMINATED_COMPLETED_OK;
+        if (state->queued && state->sent.status != 0) {
+            qint64 bytes = state->bodyBytes;
+            if (!whole && socket) {
+                // As much as the client took in, head included: no more is known.
+                const quint64 acked = qMax(bytesAcked(socket->fd), socket->ackedAtProgress) - socket->ackedAtQueue;
+                bytes = qMin(bytes, qint64(acked));
+            }
+            self->handler->answered(state->request, state->sent, bytes, !whole);
+        } else if (!state->queued) {
+            // Answered by the library itself (a pool that ran out, a version
+            // it does not speak): the status is all it tells.
+            const MHD_ConnectionInfo *status = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_HTTP_STATUS);
+            if (status && status->http_status != 0) {
+                if (socket)
+                    state->request.peer = socket->peer;
+                HttpAnswer answer;
+                answer.status = int(status->http_status);
+                self->handler->answered(state->request, answer, 0, !whole);
+            }
+        }
     }
     delete state;
     *context = nullptr;
-    if (const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)) {
-        if (auto *socket = static_cast<Connection *>(info->socket_context)) {
-            socket->inRequest = false;
-            socket->answerQueuedMs = 0;
-            socket->headStartMs = monotonicMs();
-        }
+    if (socket) {
+        socket->current = nullptr;
+        socket->inRequest = false;
+        socket->answerProgressMs = 0;
+        socket->headStartMs = monotonicMs();
     }
 }
 
-void HttpDaemon::Private::log(void *, const char *format, va_list arguments)
+void HttpDaemon::Private::log(void *cls, const char *format, va_list arguments)
 {
     char message[512];
     std::vsnprintf(message, sizeof message, format, arguments);
     QByteArray line(message);
+    const qsizetype code = line.indexOf("HTTP response code is ");
+    if (code >= 0)
+        static_cast<Private *>(cls)->libraryStatus = line.mid(code + 22, 3).toInt();
     std::fprintf(stderr, "tovrika-ranking: http: %s\n", line.trimmed().constData());
 }
 
@@ -416,8 +547,15 @@ void HttpDaemon::Private::sweep()
         const char *reason = nullptr;
         if (!connection->inRequest && now - connection->headStartMs >= limitMs)
             reason = "no complete request head";
-        else if (connection->answerQueuedMs > 0 && now - connection->answerQueuedMs >= limitMs)
-            reason = "answer not read";
+        else if (connection->answerProgressMs > 0) {
+            const quint64 acked = bytesAcked(connection->fd);
+            if (acked != connection->ackedAtProgress) {
+                connection->ackedAtProgress = acked;
+                connection->answerProgressMs = now;
+            } else if (now - connection->answerProgressMs >= limitMs) {
+                reason = "answer not read";
+            }
+        }
         if (!reason)
             continue;
         connection->cut = true;
@@ -425,6 +563,17 @@ void HttpDaemon::Private::sweep()
                      qPrintable(connection->peer.toString()), reason, limits.idleSeconds);
         ::shutdown(connection->fd, SHUT_RDWR);
     }
+    if (now - refusalReportedMs >= limits.refusalReportMs)
+        reportRefusals();
+}
+
+void HttpDaemon::Private::reportRefusals()
+{
+    refusalReportedMs = monotonicMs();
+    for (auto it = refused.cbegin(); it != refused.cend(); ++it)
+        std::fprintf(stderr, "tovrika-ranking: %s: %d connections refused: more than %d connections from this address\n",
+                     it.key().constData(), it.value(), limits.maxPerAddress);
+    refused.clear();
 }
 
 void HttpDaemon::Private::run()
@@ -481,7 +630,8 @@ bool HttpDaemon::start(const QHostAddress &address, quint16 port, QString *error
     // The request head, the answer's headers and the library's own records
     // share the connection's pool: room for a head at the limit, so that this
     // server measures it; a head far beyond meets the pool's end first.
-    const size_t pool = size_t(d->limits.maxHeadBytes) * 2 + 4096;
+    const size_t pool = size_t(d->limits.maxHeadBytes) * 2 + 4096
+                        + (size_t(d->limits.maxHeadBytes) / 2 + 1) * ArgumentRecordBytes;
     d->daemon = MHD_start_daemon(
         flags, port, &Private::accept, d.get(), &Private::access, d.get(),
         MHD_OPTION_EXTERNAL_LOGGER, &Private::log, d.get(),
@@ -507,6 +657,14 @@ bool HttpDaemon::start(const QHostAddress &address, quint16 port, QString *error
     if (const MHD_DaemonInfo *info = MHD_get_daemon_info(d->daemon, MHD_DAEMON_INFO_EPOLL_FD))
         d->epollFd = info->epoll_fd;
     d->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (d->wakeFd < 0 || d->epollFd < 0) {
+        *error = QStringLiteral("cannot make the HTTP loop's event descriptor: %1")
+                     .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        MHD_stop_daemon(d->daemon);
+        d->daemon = nullptr;
+        return false;
+    }
+    d->refusalReportedMs = monotonicMs();
     d->running = true;
     d->loop = std::thread([this] { d->run(); });
     return true;
@@ -540,13 +698,15 @@ void HttpDaemon::stop()
     for (const std::shared_ptr<Pending> &pending : waiting) {
         std::lock_guard pendingLock(pending->mutex);
         if (!pending->ready) {
-            pending->answer = HttpAnswer{503, "text/plain; charset=utf-8", "ERROR", {}, true};
+            pending->answer = HttpAnswer{503, "text/plain; charset=utf-8", "ERROR", {}, true, false, {}, {}};
             pending->ready = true;
             MHD_resume_connection(pending->connection);
         }
     }
     MHD_stop_daemon(d->daemon);
     d->daemon = nullptr;
+    d->reportRefusals();
+    std::lock_guard lock(d->wakeMutex);
     ::close(d->wakeFd);
     d->wakeFd = -1;
 }

@@ -28,7 +28,10 @@ struct HttpRequest
 
     // The first value of a header, matched without regard to case; null if absent.
     QByteArray header(QByteArrayView name) const;
-    // Sets the target as it came and its path and query.
+    // Every value of a header, in the order of its lines.
+    QList<QByteArray> headerValues(QByteArrayView name) const;
+    // Sets the target as it came and its path and query; of an absolute
+    // target ("http://host/path?query") the path and query.
     void setTarget(const QByteArray &raw);
 };
 
@@ -41,6 +44,11 @@ struct HttpAnswer
     QList<QByteArray> headers;
     // Close the connection once this answer is sent.
     bool close = false;
+    // A page that may be kept by browsers and proxies: see negotiate() in
+    // HttpCaching.h; its gzip copy and tag when they were made beforehand.
+    bool cacheable = false;
+    QByteArray gzipped;
+    QByteArray etag;
 };
 
 // Answers a request, now or later and from any thread, exactly once.
@@ -53,8 +61,11 @@ class HttpHandler
 public:
     virtual ~HttpHandler() = default;
     virtual void handle(const HttpRequest &request, HttpReply reply) = 0;
-    // After each answer has been queued, for the access log.
-    virtual void answered(const HttpRequest &request, const HttpAnswer &answer, qint64 bytes) = 0;
+    // Once each answer has been sent, or cut short (the client stopped
+    // reading or went away), for the access log. Answers that the HTTP
+    // library gives itself come here too, with what is known of their
+    // request: no method nor protocol, and the status alone.
+    virtual void answered(const HttpRequest &request, const HttpAnswer &answer, qint64 bytes, bool cut) = 0;
 };
 
 // The HTTP layer: libmicrohttpd on a thread of its own, with every limit
@@ -75,12 +86,14 @@ public:
         // past this, connections are closed at once.
         int maxPerAddress = 16;
         // Seconds a connection may take to send a request head, and may stay
-        // without progress while an answer is sent.
+        // without progress (the client reading nothing) while an answer is sent.
         int idleSeconds = 10;
         // Bytes of one request head at most (414 for the request line, 431 for headers).
         int maxHeadBytes = 8192;
         // Addresses whose connections are not counted per address.
         QList<QHostAddress> exempt;
+        // Connections refused per address are told once per this interval, as a count.
+        int refusalReportMs = 60000;
     };
 
     HttpDaemon(Limits limits, HttpHandler *handler);

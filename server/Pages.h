@@ -22,6 +22,10 @@ QString boardTitle(Board board);
 struct RenderedPage
 {
     QByteArray bytes;
+    // Made once beside the bytes, so that a page sent compressed or
+    // revalidated costs nothing more per request; empty until filled in.
+    QByteArray gzipped;
+    QByteArray etag;
     // One a board, in page order.
     struct Spot
     {

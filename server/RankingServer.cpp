@@ -2,6 +2,8 @@
 
 #include "protocol/RankingProtocol.h"
 #include "server/AccessLog.h"
+#include "server/HttpCaching.h"
+#include "server/HttpRules.h"
 #include "server/Pages.h"
 #include "server/StoreWorker.h"
 
@@ -21,10 +23,21 @@ qint64 nowMs() { return QDateTime::currentMSecsSinceEpoch(); }
 
 HttpAnswer answer(int status, const char *type, const QByteArray &body, QList<QByteArray> headers = {})
 {
-    return HttpAnswer{status, type, body, std::move(headers), false};
+    return HttpAnswer{status, type, body, std::move(headers), false, false, {}, {}};
 }
 
 HttpAnswer unavailable() { return answer(503, TextType, "ERROR", {NoStore}); }
+
+// A page that browsers and proxies may keep for a few seconds.
+HttpAnswer cacheable(const char *type, const QByteArray &body, const QByteArray &gzip = {},
+                     const QByteArray &tag = {})
+{
+    HttpAnswer page = answer(200, type, body);
+    page.cacheable = true;
+    page.gzipped = gzip;
+    page.etag = tag;
+    return page;
+}
 
 } // namespace
 
@@ -45,7 +58,7 @@ public:
             reply(answer(200, "text/plain; version=0.0.4; charset=utf-8", m_server->m_metrics.render(), {NoStore}));
         }
     }
-    void answered(const HttpRequest &, const HttpAnswer &, qint64) override {}
+    void answered(const HttpRequest &, const HttpAnswer &, qint64, bool) override {}
 
 private:
     RankingServer *m_server;
@@ -130,21 +143,7 @@ quint16 RankingServer::metricsPort() const { return m_metricsHttp ? m_metricsHtt
 
 QString RankingServer::clientOf(const HttpRequest &request) const
 {
-    for (const QHostAddress &proxy : m_options.trustedProxies) {
-        if (!proxy.isEqual(request.peer, QHostAddress::TolerantConversion))
-            continue;
-        const QByteArray forwarded = request.header("X-Forwarded-For");
-        if (forwarded.isNull())
-            break;
-        // The proxy appends the address it saw last; earlier ones are the client's word.
-        const QHostAddress client(QString::fromLatin1(forwarded.split(',').last().trimmed()));
-        if (!client.isNull())
-            return client.toString();
-        break;
-    }
-    bool isV4 = false;
-    const quint32 v4 = request.peer.toIPv4Address(&isV4);
-    return isV4 ? QHostAddress(v4).toString() : request.peer.toString();
+    return forwardedClient(request.peer, request.headerValues("X-Forwarded-For"), m_options.trustedProxies).toString();
 }
 
 void RankingServer::handle(const HttpRequest &request, HttpReply reply)
@@ -153,9 +152,19 @@ void RankingServer::handle(const HttpRequest &request, HttpReply reply)
     // be the next request: every answer to one closes the connection.
     const bool close = request.announcesBody
                        || request.header("Connection").toLower().contains("close");
-    HttpReply send = [reply, close](HttpAnswer answer) {
+    // Counted before the check for stopping, and counted back when answered:
+    // shutdown either waits for this answer or this request sees it stopping.
+    ++m_waiting;
+    HttpReply send = [this, reply, close, ifNoneMatch = request.header("If-None-Match"),
+                      acceptEncoding = request.header("Accept-Encoding")](HttpAnswer answer) {
         answer.close = answer.close || close;
+        HttpRequest conditions;
+        conditions.headers = {{"If-None-Match", ifNoneMatch}, {"Accept-Encoding", acceptEncoding}};
+        if (ifNoneMatch.isNull())
+            conditions.headers.removeFirst();
+        negotiate(conditions, answer);
         reply(std::move(answer));
+        settled();
     };
     if (m_stopping) {
         HttpAnswer refused = unavailable();
@@ -186,7 +195,10 @@ void RankingServer::handle(const HttpRequest &request, HttpReply reply)
             visitor.clear();
         handleRankingPage(visitor, send);
     } else if (request.path == RankingProtocol::HomePagePath) {
-        send(answer(200, HtmlType, Pages::homePage()));
+        static const QByteArray home = Pages::homePage();
+        static const QByteArray homeGzip = gzipped(home);
+        static const QByteArray homeTag = entityTag(home);
+        send(cacheable(HtmlType, home, homeGzip, homeTag));
     } else if (request.path == "/healthz") {
         handleHealth(send);
     } else if (request.path == "/api/ranking") {
@@ -220,7 +232,6 @@ void RankingServer::handleEntry(const QString &client, const QByteArray &rawQuer
         reply(answer(429, TextType, "BUSY", {NoStore, "Retry-After: 60"}));
         return;
     }
-    ++m_waiting;
     m_worker->submit(PendingEntry{parsed.entry, client, now}, this, [this, reply](std::optional<EntryAnswer> result) {
         if (!result) {
             m_metrics.countEntry(Metrics::Answer::Error);
@@ -232,7 +243,6 @@ void RankingServer::handleEntry(const QString &client, const QByteArray &rawQuer
             m_metrics.countEntry(Metrics::Answer::CannotRankIn);
             reply(answer(200, TextType, RankingProtocol::AnswerCannotRankIn, {NoStore}));
         }
-        settled();
     });
 }
 
@@ -242,14 +252,17 @@ void RankingServer::handleRankingPage(const QString &visitorId, const HttpReply 
     const qint64 now = nowMs();
     const PageCache::Periods periods = PageCache::periodsAt(now, zone);
     // Served here, on the HTTP thread, while nothing has changed.
-    if (std::optional<QByteArray> page = m_pages.find(periods, visitorId, zone)) {
-        reply(answer(200, HtmlType, *page, {NoStore}));
+    if (visitorId.isEmpty()) {
+        if (std::shared_ptr<const Pages::RenderedPage> page = m_pages.page(periods)) {
+            reply(cacheable(HtmlType, page->bytes, page->gzipped, page->etag));
+            return;
+        }
+    } else if (std::optional<QByteArray> page = m_pages.find(periods, visitorId, zone)) {
+        reply(cacheable(HtmlType, *page));
         return;
     }
-    ++m_waiting;
     m_worker->read([this, reply, visitorId, zone, now, periods](RankingStore &store) {
         reply(readRankingPage(store, visitorId, now, periods));
-        settled();
     });
 }
 
@@ -264,11 +277,14 @@ HttpAnswer RankingServer::readRankingPage(RankingStore &store, const QString &vi
         const std::optional<QList<BoardView>> boards = store.firstRows(now);
         if (!boards)
             return unavailable();
-        page = std::make_shared<const Pages::RenderedPage>(Pages::renderRankingPage(*boards, zone));
+        Pages::RenderedPage rendered = Pages::renderRankingPage(*boards, zone);
+        rendered.gzipped = gzipped(rendered.bytes);
+        rendered.etag = entityTag(rendered.bytes);
+        page = std::make_shared<const Pages::RenderedPage>(std::move(rendered));
         m_pages.storePage(periods, read, page);
     }
     if (visitorId.isEmpty())
-        return answer(200, HtmlType, page->bytes, {NoStore});
+        return cacheable(HtmlType, page->bytes, page->gzipped, page->etag);
     std::optional<QList<VisitorStanding>> standings = m_pages.standings(periods, visitorId);
     if (!standings) {
         // Among the first rows the page marks the row itself.
@@ -286,7 +302,7 @@ HttpAnswer RankingServer::readRankingPage(RankingStore &store, const QString &vi
             standings->append(all->at(boardSlot(spot.mode, spot.board)));
         m_pages.storeStandings(periods, read, visitorId, *standings);
     }
-    return answer(200, HtmlType, Pages::visitorPage(*page, visitorId, *standings, zone), {NoStore});
+    return cacheable(HtmlType, Pages::visitorPage(*page, visitorId, *standings, zone));
 }
 
 void RankingServer::handleApi(const QUrlQuery &query, const HttpReply &reply)
@@ -304,31 +320,27 @@ void RankingServer::handleApi(const QUrlQuery &query, const HttpReply &reply)
     const int mode = modeText.toInt();
     const QTimeZone zone = m_options.zone;
     const qint64 now = nowMs();
-    ++m_waiting;
-    m_worker->read([this, reply, mode, board, visitor, zone, now](RankingStore &store) {
+    m_worker->read([reply, mode, board, visitor, zone, now](RankingStore &store) {
         const std::optional<BoardView> view = store.board(mode, *board, visitor, now);
-        reply(view ? answer(200, JsonType, Pages::boardJson(*view, visitor, zone), {NoStore})
+        reply(view ? cacheable(JsonType, Pages::boardJson(*view, visitor, zone))
                    : answer(503, JsonType, R"({"error":"database unavailable"})", {NoStore}));
-        settled();
     });
 }
 
 void RankingServer::handleHealth(const HttpReply &reply)
 {
-    ++m_waiting;
     m_worker->read([this, reply](RankingStore &store) {
         const bool up = store.ping();
         m_metrics.setDatabaseUp(up);
         reply(up ? answer(200, TextType, "OK", {NoStore}) : unavailable());
-        settled();
     });
 }
 
-void RankingServer::answered(const HttpRequest &request, const HttpAnswer &answer, qint64 bytes)
+void RankingServer::answered(const HttpRequest &request, const HttpAnswer &answer, qint64 bytes, bool cut)
 {
     m_metrics.countRequest(answer.status);
     const QByteArray line = accessLogLine(clientOf(request), accessLogTimeNow(), request.method, request.target,
-                                          request.version, answer.status, bytes);
+                                          request.version, answer.status, bytes, cut);
     std::lock_guard lock(m_logMutex);
     m_logBuffer += line;
     if (m_logBuffer.size() > 64 * 1024) {

@@ -44,7 +44,7 @@ signals:
 
 private:
     void handle(const HttpRequest &request, HttpReply reply) override;
-    void answered(const HttpRequest &request, const HttpAnswer &answer, qint64 bytes) override;
+    void answered(const HttpRequest &request, const HttpAnswer &answer, qint64 bytes, bool cut) override;
 
     QString clientOf(const HttpRequest &request) const;
     void handleEntry(const QString &client, const QByteArray &rawQuery, const HttpReply &reply);

@@ -1,6 +1,7 @@
 #include "server/ServerMain.h"
 
 #include "server/AdminMain.h"
+#include "server/BoundedOutput.h"
 #include "server/DatabaseConfig.h"
 #include "server/RankingServer.h"
 #include "server/ServerOptions.h"
@@ -10,19 +11,30 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 int signalPipe[2] = {-1, -1};
 
-void onSignal(int)
+void onSignal(int number)
 {
-    const char byte = 1;
+    const char byte = char(number);
     // Only async-signal-safe work here: the event loop does the rest.
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
 }
+
+// SIGTERM, SIGINT and SIGQUIT stop the server cleanly: what is in flight is
+// answered and logged, and the exit status is 0. SIGHUP (logrotate, a
+// closed terminal) and SIGUSR1 have nothing to reopen, since the logs go to
+// standard output and standard error: they are told on standard error and
+// the server serves on. Death by a signal would lose the buffered access
+// log, and systemd would not restart a server killed by SIGHUP.
+constexpr int StopSignals[] = {SIGTERM, SIGINT, SIGQUIT};
+constexpr int KeepSignals[] = {SIGHUP, SIGUSR1};
 
 bool installSignalHandlers()
 {
@@ -34,7 +46,13 @@ bool installSignalHandlers()
     action.sa_flags = SA_RESTART;
     // A client that closes early must not end the server with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
-    return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0;
+    for (int number : StopSignals)
+        if (sigaction(number, &action, nullptr) != 0)
+            return false;
+    for (int number : KeepSignals)
+        if (sigaction(number, &action, nullptr) != 0)
+            return false;
+    return true;
 }
 
 int usageError(const QString &message)
@@ -47,7 +65,15 @@ int usageError(const QString &message)
 
 int runRankingServer(int argc, char *argv[])
 {
+    // The database, its -wal and -shm, a backup and their folder hold every
+    // player's ID and address: for the owner alone, whatever umask started us.
+    ::umask(077);
     QCoreApplication app(argc, argv);
+    // Qt has its copy of the arguments; the password leaves /proc/PID/cmdline.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--database", 10) == 0)
+            hideDatabasePassword(argv[i][10] == '=' ? argv[i] : i + 1 < argc ? argv[i + 1] : argv[i]);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("tovrika-ranking"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TOVRIKA_VERSION));
 
@@ -61,11 +87,21 @@ int runRankingServer(int argc, char *argv[])
         std::fputs(qPrintable(parsed.text), stdout);
         return 0;
     }
-    ParsedDatabase database =
-        parseDatabaseUrl(parsed.options.database.isEmpty() ? defaultDatabasePath() : parsed.options.database);
+    ParsedDatabase database = parseDatabaseUrl(parsed.options.database.isEmpty()
+                                                   ? QStringLiteral("sqlite:") + defaultDatabasePath()
+                                                   : parsed.options.database);
     if (!database.ok)
         return usageError(database.error);
     database.config.deadlineMs = parsed.options.entryDeadlineSeconds * 1000;
+
+    // From here no write to standard output or error waits on their reader.
+    BoundedOutput accessLog(STDOUT_FILENO, "the access log");
+    BoundedOutput errors(STDERR_FILENO, "standard error");
+    accessLog.start();
+    errors.start();
+    if (!database.config.password.isEmpty())
+        std::fprintf(stderr, "tovrika-ranking: the password in --database was on the command line, which every "
+                             "local user may read while the server starts; PGPASSFILE or PGPASSWORD keep it off\n");
 
     if (!installSignalHandlers()) {
         std::perror("tovrika-ranking: cannot install the signal handlers");
@@ -87,8 +123,14 @@ int runRankingServer(int argc, char *argv[])
 
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, &server, [&] {
-        char byte;
-        [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
+        char byte = 0;
+        if (::read(signalPipe[0], &byte, 1) != 1)
+            return;
+        if (byte == SIGHUP || byte == SIGUSR1) {
+            std::fprintf(stderr, "tovrika-ranking: %s: nothing to reopen (the logs go to standard output and "
+                                 "standard error); serving on\n", byte == SIGHUP ? "SIGHUP" : "SIGUSR1");
+            return;
+        }
         server.shutdown();
     });
     QObject::connect(&server, &RankingServer::finished, &app, [] { QCoreApplication::exit(0); });

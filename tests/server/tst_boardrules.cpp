@@ -176,13 +176,18 @@ void tst_BoardRules::databaseUrls()
     QCOMPARE(parsed.config.password, QStringLiteral("p@ss"));
     QCOMPARE(parsed.config.name, QStringLiteral("ranking"));
     QVERIFY(!parsed.config.displayName().contains(QStringLiteral("p@ss")));
-    QCOMPARE(parseDatabaseUrl(QStringLiteral("postgres://u@h/n")).config.port, 5432);
+    QCOMPARE(parseDatabaseUrl(QStringLiteral("postgresql://u@h/n")).config.port, 5432);
     QCOMPARE(parseDatabaseUrl(QStringLiteral("sqlite:/var/lib/x.db")).config.sqlitePath, QStringLiteral("/var/lib/x.db"));
-    QCOMPARE(parseDatabaseUrl(QStringLiteral("sqlite:///var/lib/x.db")).config.sqlitePath, QStringLiteral("/var/lib/x.db"));
-    QCOMPARE(parseDatabaseUrl(QStringLiteral("/tmp/r.sqlite")).config.kind, DatabaseConfig::Kind::Sqlite);
     QVERIFY(!parseDatabaseUrl(QStringLiteral("postgresql://u@h/n?sslmode=disable")).ok);
-    QVERIFY(!parseDatabaseUrl(QStringLiteral("mysql://u@h/n")).ok);
-    QVERIFY(!parseDatabaseUrl(QStringLiteral("sqlite:")).ok);
+    // Anything but the two forms is refused, and no message repeats a password.
+    for (const char *wrong : {"mysql://u@h/n", "sqlite:", "/tmp/r.sqlite", "pgsql://u:PW@h:5432/n",
+                              "postgresql:/u:PW@h:5432/n", "postgres://u:PW@h/n", "sqlite:postgresql://u:PW@h/n"}) {
+        const ParsedDatabase refused = parseDatabaseUrl(QString::fromLatin1(wrong));
+        QVERIFY2(!refused.ok && !refused.error.contains(QLatin1String("PW")), wrong);
+    }
+    QByteArray argument = "postgresql://u:secret@h:5432/n";
+    hideDatabasePassword(argument.data());
+    QCOMPARE(argument, QByteArray("postgresql://u:******@h:5432/n"));
 }
 
 void tst_BoardRules::optionDefaults()
