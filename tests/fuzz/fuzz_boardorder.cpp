@@ -1,7 +1,8 @@
-// The board order from arbitrary rows: sorted as the boards are (score
-// descending, then first reached), competition ranks count the rows with a
-// higher score, equal scores share a rank, and the share text stays a
-// percentage with one decimal.
+// Ranks and shares from arbitrary rows: competition ranks count the rows
+// with a higher score, equal scores share a rank, and the share text stays a
+// percentage with one decimal. The rows are put in board order only as the
+// ranking expects its input; the order itself is the database's and the
+// server tests check it on boards written out by hand.
 #include "server/Boards.h"
 
 #include <algorithm>

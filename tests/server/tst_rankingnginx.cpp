@@ -249,8 +249,13 @@ void tst_RankingNginx::entryGoesToTheOtherServerWhenOneIsDown()
 {
     m_servers[0]->kill9();
     // Whichever entry nginx first sends to the dead server is not lost.
-    for (int id = 1; id <= 4; ++id)
+    for (int id = 1; id <= 4; ++id) {
         QCOMPARE(sendAll({entry(id)}).first().body, QByteArray("OK"));
+        // And the page comes from the server left, whichever nginx tries first.
+        const ServerProcess::Reply page = sendAll({"/wuppet/wpbrand/tovrika/"}).first();
+        QCOMPARE(page.status, 200);
+        QVERIFY(page.body.contains("<!DOCTYPE html>"));
+    }
     QCOMPARE(logged("uid").size(), 4);
 }
 
