@@ -13,9 +13,15 @@ public:
     {
     }
 
-    // Not focusable, although the game gives it the focus: Orca's Qt support
-    // follows the focus all the same, and says "read only" of a focusable
-    // text that cannot be edited.
+    // Focusable although neither Tab nor a click gives it the focus: the
+    // game does, and Orca's Qt support trusts a focus event only from an
+    // object that says it can take the focus.
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.focusable = true;
+        return state;
+    }
 
     void *interface_cast(QAccessible::InterfaceType type) override
     {
@@ -24,14 +30,13 @@ public:
         return QAccessibleWidget::interface_cast(type);
     }
 
-    // A line said is the one selection (see the class comment); a line only
-    // set is not selected.
+    // The whole line is the one selection.
     void selection(int index, int *start, int *end) const override
     {
         *start = 0;
-        *end = index == 0 && said() ? characterCount() : 0;
+        *end = index == 0 ? characterCount() : 0;
     }
-    int selectionCount() const override { return said() && characterCount() > 0 ? 1 : 0; }
+    int selectionCount() const override { return characterCount() > 0 ? 1 : 0; }
     void addSelection(int, int) override {}
     void removeSelection(int) override {}
     void setSelection(int, int, int) override {}
@@ -54,11 +59,6 @@ public:
     }
 
 private:
-    bool said() const
-    {
-        const auto *label = qobject_cast<const SpokenLabel *>(object());
-        return label && label->lineSaid();
-    }
     // Nothing once the label is being destroyed and only a QWidget is left.
     QString line() const
     {
@@ -97,7 +97,6 @@ void SpokenLabel::focusInEvent(QFocusEvent *event)
 void SpokenLabel::say(const QString &line)
 {
     m_line = line;
-    m_said = true;
     // Inserted as a whole, so that a repeated line is news too. The old line
     // is not reported as removed: Orca would say "selection deleted" first.
     QAccessibleTextInsertEvent event(this, 0, m_line);

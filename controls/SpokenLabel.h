@@ -11,9 +11,7 @@
 //
 // To the screen reader the label is a paragraph whose text is the spoken
 // line (the shown text, perhaps with more said before it), given as
-// selected: Orca speaks inserted text only when it is also selected. A
-// selection is read out as "selected" whenever the label is presented, so a
-// line that is only set (to be read as the label takes the focus) is not.
+// selected: Orca presents inserted text that is also selected.
 class SpokenLabel : public QLabel
 {
     Q_OBJECT
@@ -25,19 +23,10 @@ public:
     // again. Shows nothing: the label's text stays as it is.
     void say(const QString &line);
     const QString &line() const { return m_line; }
-    // Replaces the line without having it said: a screen reader reads it as
-    // the label takes the focus.
-    void setLine(const QString &line)
-    {
-        m_line = line;
-        m_said = false;
-    }
-    bool lineSaid() const { return m_said; }
 
 protected:
     void focusInEvent(QFocusEvent *event) override;
 
 private:
     QString m_line;
-    bool m_said = false;
 };

@@ -83,15 +83,13 @@ frmMain::frmMain(Platform &platform, QWidget *parent)
     setWindowIcon(svgIcon(QStringLiteral(":/ui/images/icon.svg")));
     DrawPictures();
 
-    // The focus plainly shown on every control the keyboard works, and the
-    // gauge silent to screen readers: its time is said when asked for.
+    // The focus plainly shown on every control the keyboard works.
     // The style is a child made after the controls, so it outlives them.
     auto *focusStyle = new FocusRingStyle;
     focusStyle->setParent(this);
     for (QWidget *control : std::initializer_list<QWidget *>{ui->cmbMode, ui->btnClear, ui->btnRanking,
                                                              ui->btnWuppet})
         control->setStyle(focusStyle);
-    setAccessibleRole(ui->PB1, QAccessible::ProgressBar);
 
     // Digits must arrive as ASCII digits whatever input method the player
     // has switched on.
@@ -267,11 +265,11 @@ void frmMain::StartGame()
     ui->PB1->setMaximum(nTime * 10);
     ui->PB1->setValue(ui->PB1->maximum());
     MakeQuestion();
+    ui->lblQuestion->say(ui->lblQuestion->text());
     // The question holds the focus during a game, taken before the controls
     // are disabled so that it never rests on a disabled one: a screen reader
-    // reads the first question as the focus arrives (so it is not said as
-    // well), and each later one as it is said.
-    ui->lblQuestion->setLine(ui->lblQuestion->text());
+    // reads the first question as the focus arrives, and each later one as
+    // it is said.
     ui->lblQuestion->setFocus();
     SetGroupEnabled(this, groupKey, false);
     setForeColor(ui->lblHiCaption, dimmed);

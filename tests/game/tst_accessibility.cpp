@@ -1,11 +1,10 @@
 // Checks what a screen reader gets through Qt's accessibility interfaces:
 // the Japanese name (and description) of every control of the main window,
-// the result window and the entry window, the mode list's spoken line, a
-// gauge without a value and good news as a dialog, the focus on the
-// question during a game, the first question read unselected and each later
-// one inserted as selected text into it, a repeated one included and a
-// wrong answer said before the next, and
-// exactly one NameChanged event for each change of the answer label.
+// the result window and the entry window, the mode list's spoken line,
+// good news as a dialog, the focus on the question during a game, each
+// question inserted as selected text into it, a repeated one included and
+// a wrong answer said before the next, and exactly one NameChanged event
+// for each change of the answer label.
 // That Orca speaks them, and reads them back, e2e_orca checks.
 
 #include "controls/WPTextBox.h"
@@ -126,16 +125,9 @@ private slots:
         QCOMPARE(eventsOf(QAccessible::DescriptionChanged, ui.cmbMode).size(), 1);
     }
 
-    void gaugeAndGoodNewsStayQuiet()
+    void goodNewsIsADialog()
     {
-        // The gauge has no value to read out at each step, and a message
-        // box of good news is a dialog, not an alert.
-        TestPlatform t;
-        frmMain w(t.platform);
-        QAccessibleInterface *gauge = QAccessible::queryAccessibleInterface(w.controls().PB1);
-        QCOMPARE(gauge->role(), QAccessible::ProgressBar);
-        QVERIFY(!gauge->valueInterface());
-        QCOMPARE(nameOf(w.controls().PB1), QStringLiteral("残り時間"));
+        // A message box of good news is a dialog, not an alert.
         QMessageBox box(QMessageBox::Information, QString(), QStringLiteral("x"));
         QCOMPARE(QAccessible::queryAccessibleInterface(&box)->role(), QAccessible::AlertMessage);
         setAccessibleRole(&box, QAccessible::Dialog);
@@ -156,9 +148,6 @@ private slots:
         QStringList shown;
         w.Form_KeyPress(u'a');
         shown << ui.lblQuestion->text();
-        QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(ui.lblQuestion)->textInterface();
-        QCOMPARE(text->text(0, text->characterCount()), QStringLiteral("3 ＋ 4 ?"));
-        QCOMPARE(text->selectionCount(), 0);
         for (int i = 0; i < 6; ++i) {
             w.Form_KeyPress(char16_t(u'0' + w.expectedAnswer()));
             shown << ui.lblQuestion->text();
@@ -170,12 +159,10 @@ private slots:
         w.Form_KeyPress(char16_t(u'0' + (w.expectedAnswer() + 1) % 10));
         shown << QStringLiteral("はずれ ") + ui.lblQuestion->text();
 
-        // The first question is read as the label takes the focus, unselected
-        // (no "selected" said with it); each later one is inserted.
         const QList<Recorded> events = eventsOf(QAccessible::TextInserted, ui.lblQuestion);
-        QCOMPARE(events.size(), shown.size() - 1);
+        QCOMPARE(events.size(), shown.size());
         for (qsizetype i = 0; i < events.size(); ++i)
-            QCOMPARE(events.at(i).inserted, shown.at(i + 1));
+            QCOMPARE(events.at(i).inserted, shown.at(i));
         QVERIFY(eventsOf(QAccessible::NameChanged, ui.lblQuestion).isEmpty());
     }
 
