@@ -40,6 +40,12 @@ QString paceLine(qint64 intervalMs)
            + QStringLiteral("回ペース >");
 }
 
+QString timeLeftLine(int gaugeTenths)
+{
+    const int seconds = gaugeTenths <= 0 ? 0 : (gaugeTenths + 9) / 10;
+    return QStringLiteral("残り %1 秒").arg(seconds);
+}
+
 qint64 highScoreValue(const QString &text)
 {
     bool ok = false;

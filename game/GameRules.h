@@ -23,6 +23,11 @@ qint16 gaugeValue(int gaugeMax, qint64 elapsedMs, int penaltyUnits);
 // number of answers that would fit into 30 seconds at that speed.
 QString paceLine(qint64 intervalMs);
 
+// What the time-left key says in a timed game: the gauge's tenths of a
+// second as whole seconds left, rounded up so that "残り 0 秒" is never
+// said while the game still runs.
+QString timeLeftLine(int gaugeTenths);
+
 // A stored high score as a number for comparisons: a decimal integer counts as
 // itself, anything else (a settings file edited by hand) as 0.
 qint64 highScoreValue(const QString &text);

@@ -2,6 +2,8 @@
 
 #include "ui_frmMain.h"
 
+#include "controls/FocusRingStyle.h"
+
 #include "game/GameRules.h"
 #include "game/QuestionGenerator.h"
 #include "protocol/RankingProtocol.h"
@@ -23,6 +25,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QPainter>
 #include <QScreen>
 #include <QWindow>
@@ -79,6 +82,14 @@ frmMain::frmMain(Platform &platform, QWidget *parent)
     setFixedSize(size());
     setWindowIcon(svgIcon(QStringLiteral(":/ui/images/icon.svg")));
     DrawPictures();
+
+    // The focus plainly shown on every control the keyboard works.
+    // The style is a child made after the controls, so it outlives them.
+    auto *focusStyle = new FocusRingStyle;
+    focusStyle->setParent(this);
+    for (QWidget *control : std::initializer_list<QWidget *>{ui->cmbMode, ui->btnClear, ui->btnRanking,
+                                                             ui->btnWuppet})
+        control->setStyle(focusStyle);
 
     // Digits must arrive as ASCII digits whatever input method the player
     // has switched on.
@@ -156,6 +167,29 @@ void frmMain::cmbMode_Click(int index)
     nMode = qint16(index);
     LoadHighScore();
     ui->btnClear->setEnabled(isTimedMode(nMode));
+    describeMode();
+}
+
+void frmMain::describeMode()
+{
+    // A screen reader says a change of the focused control's description,
+    // but not of a combo box's name or value: moving through the list is
+    // spoken as the mode and its high score.
+    QString line = ui->cmbMode->currentText();
+    if (isTimedMode(nMode))
+        line += QStringLiteral(" ハイスコア ") + ui->lblHiScore->text();
+    ui->cmbMode->setAccessibleDescription(line);
+}
+
+void frmMain::sayTimeLeft()
+{
+    Timer1_Timer();
+    if (!bPlaying)
+        return;
+    // Said and not shown; the question stays what is shown and read back.
+    ui->lblQuestion->say(isTimedMode(nMode) ? timeLeftLine(ui->PB1->value())
+                         : nAnswerCnt > 0     ? ui->lblTitle->text()
+                                              : QStringLiteral("ペースは最初の答えの後に出ます"));
 }
 
 QString frmMain::StoredHighScore() const
@@ -194,6 +228,7 @@ void frmMain::btnClear_Click()
                                    joinLines({QStringLiteral("ハイスコアをクリアできませんでした。"),
                                               QStringLiteral("設定ファイルに保存できません。")}));
     }
+    describeMode();
 }
 
 void frmMain::btnRanking_Click()
@@ -270,11 +305,13 @@ void frmMain::ReturnToReady()
     setForeColor(ui->lblHiScore, white);
     setForeColor(ui->lblTitle, white);
     ui->lblQuestion->setText(QStringLiteral("Hit any key～"));
-    ui->lblQuestion->say(ui->lblQuestion->text());
+    // Shown in English as it always was, said in the player's language.
+    ui->lblQuestion->say(QStringLiteral("何かキーを押すと開始します"));
     setForeColor(ui->lblAnswer, black);
     showSpokenText(ui->lblAnswer, QStringLiteral("!!"));
     ui->lblMessage2->setText(QStringLiteral("何かキーを押すと突然開始します。"));
     ui->lblTitle->setText(versionTitle());
+    describeMode();
     ui->cmbMode->setFocus();
 }
 
@@ -449,8 +486,22 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
         return false;
     if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
         // Tab walks the controls in the ready state. During a game it is no
-        // answer and must not take the focus away from the game: ignored.
+        // answer and must not take the focus away from the game: it says
+        // the time left (the pace in practice) instead.
+        if (bPlaying)
+            sayTimeLeft();
         return bPlaying;
+    }
+    if (!bPlaying && !inModeList && qobject_cast<QPushButton *>(widget) && widget->hasFocus()) {
+        // A focused button is pressed by Space and Return, as buttons are
+        // everywhere; every other key still starts a game.
+        if (key->key() == Qt::Key_Space)
+            return false;
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            if (!key->isAutoRepeat())
+                static_cast<QPushButton *>(widget)->click();
+            return true;
+        }
     }
     if (inModeList) {
         // Esc only closes the list, as the list itself does.

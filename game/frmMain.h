@@ -58,6 +58,10 @@ private:
     void btnClear_Click();
     void btnRanking_Click();
     void btnWuppet_Click();
+    // Gives the mode list the line a screen reader says as the mode changes.
+    void describeMode();
+    // The time-left key: the seconds left in a timed game, the pace in practice.
+    void sayTimeLeft();
     // Opens a page in the browser, or says where it is when none starts.
     void openWebPage(const QUrl &url);
     void EndTimedGame();

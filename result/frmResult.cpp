@@ -11,6 +11,7 @@
 #include "ui_frmResult.h"
 
 #include <QEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QShowEvent>
 #include <QStringList>
@@ -34,6 +35,12 @@ frmResult::frmResult(DefinitionOnly, const PlayRecord &record, int modeIndex, Pl
     setFixedSize(482, 267);
 
     applyExactPointSizes(this);
+
+    // The chart's scale labels are 9 px high, less than their font's line:
+    // the window draws their text itself, from the top of each label and
+    // past its bottom, so that every figure is whole.
+    for (QLabel *tick : scaleLabels())
+        tick->installEventFilter(this);
 
     connect(m_ui->btnEntry, &QPushButton::clicked, this, &frmResult::btnEntryClicked);
     connect(m_ui->btnClose, &QPushButton::clicked, this, &frmResult::btnCloseClicked);
@@ -144,4 +151,32 @@ void frmResult::btnCloseClicked()
 void frmResult::reject()
 {
     m_ui->btnClose->click();
+}
+
+QList<QLabel *> frmResult::scaleLabels() const
+{
+    return {m_ui->Label1, m_ui->Label2, m_ui->Label3, m_ui->Label4, m_ui->Label5, m_ui->Label8};
+}
+
+bool frmResult::eventFilter(QObject *watched, QEvent *event)
+{
+    // A scale label paints nothing of its own: the window paints its text.
+    if (event->type() == QEvent::Paint && scaleLabels().contains(watched))
+        return true;
+    return QDialog::eventFilter(watched, event);
+}
+
+void frmResult::paintEvent(QPaintEvent *event)
+{
+    QDialog::paintEvent(event);
+    QPainter painter(this);
+    for (const QLabel *tick : scaleLabels()) {
+        if (!tick->isVisible())
+            continue;
+        painter.setFont(tick->font());
+        painter.setPen(tick->palette().color(QPalette::WindowText));
+        const QRect geometry = tick->geometry();
+        const QRect line(geometry.topLeft(), QSize(geometry.width(), painter.fontMetrics().height()));
+        painter.drawText(line, int(tick->alignment()) | Qt::TextDontClip, tick->text());
+    }
 }

@@ -3,8 +3,11 @@
 #include "game/PlayRecord.h"
 
 #include <QDialog>
+#include <QList>
 
 #include <memory>
+
+class QLabel;
 
 struct Platform;
 
@@ -45,8 +48,12 @@ protected:
 
     void changeEvent(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
+    // The chart's scale labels, whose text the window paints.
+    QList<QLabel *> scaleLabels() const;
     void loadWindow();
     void drawChart();
     void setTexts();

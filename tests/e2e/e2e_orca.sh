@@ -3,8 +3,10 @@
 # own with the AT-SPI bus, speech-dispatcher writing to libao's null driver,
 # every SPEECH OUTPUT in Orca's debug log. Five questions are read through
 # AT-SPI and answered by keyboard, the fourth wrongly: Orca must have spoken
-# each, the one after the wrong answer with its outcome, never a greyed
-# control, and the score as the results window opened.
+# each, the one after the wrong answer with its outcome, the time left on
+# Tab, never a greyed control, and the score as the results window opened.
+# Before the game, Space on the focused ranking button opens the page (a
+# recording xdg-open) and starts no game.
 set -euo pipefail
 game=$1
 # Debian's Python, which has the AT-SPI bindings whatever else is on PATH.
@@ -84,10 +86,31 @@ answer_to() {
     esac
 }
 
+# A browser that only records the address it was asked to open.
+mkdir -p "$e2e_work/bin"
+opened=$e2e_work/opened
+printf '#!/bin/sh\nprintf "%%s\\n" "$*" >>"%s"\n' "$opened" >"$e2e_work/bin/xdg-open"
+chmod +x "$e2e_work/bin/xdg-open"
+export PATH=$e2e_work/bin:$PATH
+
 start_game "$game"
 main=$(wait_for_windows 1)
 wait_for_speech 'combo box' 0
-keys_to "$main" x                                 # any key starts a game
+# Space on the focused ranking button opens the ranking page and starts no game.
+before=$(spoken | wc -l)
+xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus "$main"
+for _ in 1 2 3 4; do
+    xdotool key Tab
+    sleep 0.5
+    spoken | tail -n 1 | grep -q 'ランキング' && break
+done
+wait_for_speech 'ランキング' "$before"
+spoken | tail -n 1 | grep -q 'ランキング' || fail "Tab did not reach the ranking button"
+xdotool key space
+for _ in $(seq 50); do [ -s "$opened" ] && break; sleep 0.1; done
+grep -q 'tovrika/?' "$opened" 2>/dev/null || fail "Space on the ranking button opened no page"
+[ "$("$python" "$here/orca_question.py")" = "何かキーを押すと開始します" ] || fail "Space on the ranking button started a game"
+keys_to "$main" x                                 # any other key starts a game
 before=0
 score=0
 for n in 1 2 3 4 5; do
@@ -98,6 +121,12 @@ for n in 1 2 3 4 5; do
     fi
     echo "question $n: $line"
     before=$(spoken | wc -l)
+    if [ "$n" -eq 1 ]; then
+        # Tab is no answer: it says the time left.
+        xdotool key Tab
+        wait_for_speech '残り [0-9]+ 秒' "$before"
+        before=$(spoken | wc -l)
+    fi
     answer=$(answer_to "$line")
     if [ "$n" -eq 4 ]; then
         answer=$(((answer + 1) % 10))
@@ -128,4 +157,7 @@ wait_for_speech "スコア $score、" "$before"
 if spoken | grep -qi 'grayed'; then
     fail "Orca announced a greyed control: $(spoken | grep -i grayed | head -n 3 | tr '\n' '|')"
 fi
-echo "PASS: Orca spoke five questions, the wrong answer's outcome and the score, and nothing greyed"
+if spoken | grep -qiE '\balert\b|警告'; then
+    fail "Orca announced the congratulation as an alert: $(spoken | grep -iE 'alert|警告' | head -n 3 | tr '\n' '|')"
+fi
+echo "PASS: Orca spoke five questions, the wrong answer's outcome, the time left and the score, no alert and nothing greyed; Space pressed the ranking button"

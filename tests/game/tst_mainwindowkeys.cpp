@@ -1,6 +1,7 @@
 // Checks the main window by keyboard beyond single answers: Tab and
-// Shift+Tab walk the controls in the ready state and start nothing, a Tab
-// during a game is no answer, keys typed into the dropped-down mode list
+// Shift+Tab walk the controls in the ready state and start nothing, Space
+// and Return press a focused button, a Tab during a game is no answer but
+// says the time left (the pace in practice), keys typed into the dropped-down mode list
 // reach the window (Esc only closes it), and a clearing that cannot be
 // saved keeps showing the stored score and says so.
 #include "game/frmMain.h"
@@ -37,17 +38,51 @@ private slots:
         QVERIFY(!w.isPlaying());
         QCOMPARE(QApplication::focusWidget(), ui.btnWuppet);
 
-        // Space on a focused button still starts a game, and opens no page.
+        // Space and Return press the focused button and start no game.
         QTest::keyClick(ui.btnWuppet, Qt::Key_Space);
-        QVERIFY(w.isPlaying());
-        QVERIFY(t.browser.opened.isEmpty());
+        QVERIFY(!w.isPlaying());
+        QCOMPARE(t.browser.opened.size(), 1);
+        ui.btnRanking->setFocus(Qt::BacktabFocusReason);
+        QTest::keyClick(ui.btnRanking, Qt::Key_Return);
+        QVERIFY(!w.isPlaying());
+        QCOMPARE(t.browser.opened.size(), 2);
+        ui.btnClear->setFocus(Qt::BacktabFocusReason);
+        QTest::keyClick(ui.btnClear, Qt::Key_Enter);
+        QVERIFY(!w.isPlaying());
+        QCOMPARE(t.messages.shown.size(), 1);
+        QCOMPARE(t.messages.shown.at(0).kind, PresetMessageBoxes::Shown::Ask);
 
-        // During a game a Tab is no answer and moves nothing.
+        // Any other key on a button starts a game.
+        QTest::keyClick(ui.btnClear, Qt::Key_X);
+        QVERIFY(w.isPlaying());
+        QCOMPARE(t.browser.opened.size(), 2);
+
+        // During a game a Tab is no answer and moves nothing; it says the
+        // time left.
         QWidget *focused = QApplication::focusWidget();
         QTest::keyClick(focused, Qt::Key_Tab);
         QVERIFY(w.isPlaying());
         QCOMPARE(w.nAnswerCnt, qint16(0));
         QCOMPARE(QApplication::focusWidget(), focused);
+        QCOMPARE(ui.lblQuestion->line(), QStringLiteral("残り 30 秒"));
+        t.clock.advance(12150); // 17.8 s left: said as 18
+        QTest::keyClick(focused, Qt::Key_Tab);
+        QCOMPARE(ui.lblQuestion->line(), QStringLiteral("残り 18 秒"));
+    }
+
+    void timeLeftKeySaysThePaceInPractice()
+    {
+        TestPlatform t;
+        frmMain w(t.platform);
+        auto &ui = w.controls();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        ui.cmbMode->setCurrentIndex(3);
+        QTest::keyClick(ui.cmbMode, Qt::Key_X);
+        t.clock.advance(1500);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_0);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(ui.lblQuestion->line(), QStringLiteral("1500ミリ秒 < 30秒：20回ペース >"));
     }
 
     void keysInTheDroppedDownModeList()

@@ -1,7 +1,8 @@
 // Checks the result window: its definition as created (flags, size, colours,
 // every control's kind, text, place, font and alignment, the tab order, the
 // white picture box), the load step (texts, chart on Pic, the offer of the
-// ranking entry with the red score or the exclamation sound), and, on the
+// ranking entry with the red score or the exclamation sound), the scale's
+// figures drawn whole, and, on the
 // shown modal window, the focus on first and later activations, Enter and
 // Esc, the entry window's round trip and the centring over the main window.
 
@@ -24,6 +25,7 @@
 #include <QWindow>
 
 #include <functional>
+#include <tuple>
 
 namespace {
 
@@ -158,6 +160,7 @@ private slots:
     void centredOverTheMainWindow_data();
     void centredOverTheMainWindow();
     void chartSurvivesBeingCovered();
+    void scaleFiguresAreWhole();
 };
 
 void TestFrmResult::definitionWindow()
@@ -356,7 +359,13 @@ void TestFrmResult::loadSetsTextsAndDrawsChartBeforeShowing()
     // The chart is on Pic already, drawn over the whole drawing area.
     const QImage shown = child<QLabel>(window, "Pic")->pixmap().toImage().convertToFormat(
         QImage::Format_RGB32);
-    QCOMPARE(shown, drawResultChart(record, 0, QSize(296, 196)));
+    QCOMPARE(shown.size(), QSize(296, 196));
+    for (const auto &[x, y, rgb] : {std::tuple{0, 0, 0xffffffffu}, {1, 0, chartGridRgb}, {295, 49, chartGridRgb},
+                                    {2, 98, chartGridRgb}, {2, 147, chartGridRgb}, {2, 148, 0xffffffffu},
+                                    {1, 195, chartRightRgb}, {1, 195 - 29, chartRightRgb},
+                                    {1, 195 - 30, 0xffffffffu}, {10, 195 - 59, chartWrongRgb},
+                                    {40, 195, chartRightRgb}, {41, 195, 0xffffffffu}})
+        QVERIFY2(shown.pixel(x, y) == rgb, qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
 
     // Read back through Pic itself: bar i of the 30-second mode at drawing
     // x = 3i + 1, which is Pic x = 3i + 3; answer 3 (600 ms) was wrong:
@@ -682,3 +691,29 @@ void TestFrmResult::chartSurvivesBeingCovered()
 
 TOVRIKA_TEST_MAIN(TestFrmResult)
 #include "tst_frmresult.moc"
+
+void TestFrmResult::scaleFiguresAreWhole()
+{
+    // Each figure of the scale is drawn from the top of its 9 px label and
+    // past its bottom: white ink starts in the label's first rows and runs
+    // lower than its last row, where a label-clipped figure would stop.
+    TestPlatform tp;
+    ProbeResult window(workedExample(false), 0, tp.platform);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QImage image = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (const char *name : {"Label1", "Label2", "Label3", "Label4", "Label5", "Label8"}) {
+        const QRect label = child<QLabel>(window, name)->geometry();
+        int top = -1, bottom = -1;
+        for (int y = label.top(); y <= label.bottom() + 8; ++y)
+            for (int x = label.left(); x <= label.right(); ++x)
+                if (qGray(image.pixel(x, y)) > 128) {
+                    top = top < 0 ? y : top;
+                    bottom = y;
+                }
+        QVERIFY2(top >= 0 && top <= label.top() + 3, name);
+        QVERIFY2(bottom > label.bottom(), qPrintable(QStringLiteral("%1: ink %2..%3, label %4..%5")
+                                                         .arg(name).arg(top).arg(bottom)
+                                                         .arg(label.top()).arg(label.bottom())));
+    }
+}
