@@ -63,9 +63,9 @@ stop_ranking
 python3 - "$database" "$wide_name" <<'EOF'
 import sqlite3, sys
 with sqlite3.connect(sys.argv[1]) as db:
-    changed = db.execute("UPDATE best SET name = ? WHERE mode = 1", (sys.argv[2],)).rowcount
-if changed != 300:
-    sys.exit(f"{changed} rows of the 90-second mode renamed, not 300")
+    changed = db.execute("UPDATE entry_log SET name = ? WHERE mode = 1 AND kind = 0", (sys.argv[2],)).rowcount
+if changed != 100:
+    sys.exit(f"{changed} entries of the 90-second mode renamed, not 100")
 EOF
 start_ranking
 page="http://127.0.0.1:$port/wuppet/wpbrand/tovrika/?id=$visitor"

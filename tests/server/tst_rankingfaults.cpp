@@ -138,7 +138,7 @@ void tst_RankingFaults::rateLimitPerIdAcrossAddresses()
     QCOMPARE(reply.status, 429);
     QCOMPARE(reply.body, QByteArray("BUSY"));
     // Another identifier from a fresh address is still welcome.
-    QCOMPARE(m_server->exchange("GET " + entryTarget(10, "b", "43") + " HTTP/1.1\r\nConnection: close\r\n\r\n", 5000,
+    QCOMPARE(m_server->exchange("GET " + entryTarget(10, "b", "43") + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 5000,
                                 QHostAddress("127.0.0.5"))
                  .status,
              200);
@@ -149,7 +149,7 @@ void tst_RankingFaults::rateLimitBehindATrustedProxy()
     QVERIFY(m_fixture.start(*m_server, {QStringLiteral("--rate"), QStringLiteral("1"), QStringLiteral("--trusted-proxy"),
                                     QStringLiteral("127.0.0.1")}));
     auto viaProxy = [&](const QByteArray &id, const QByteArray &forwarded) {
-        return m_server->exchange("GET " + entryTarget(10, "a", id) + " HTTP/1.1\r\nX-Forwarded-For: " + forwarded
+        return m_server->exchange("GET " + entryTarget(10, "a", id) + " HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: " + forwarded
                                   + "\r\nConnection: close\r\n\r\n")
             .status;
     };
@@ -160,7 +160,7 @@ void tst_RankingFaults::rateLimitBehindATrustedProxy()
     QCOMPARE(viaProxy("3", "192.0.2.1, 203.0.113.7"), 429);
     // A connection from elsewhere is not trusted with the header.
     auto direct = [&](const QByteArray &id, const QByteArray &forwarded) {
-        return m_server->exchange("GET " + entryTarget(10, "a", id) + " HTTP/1.1\r\nX-Forwarded-For: " + forwarded
+        return m_server->exchange("GET " + entryTarget(10, "a", id) + " HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: " + forwarded
                                       + "\r\nConnection: close\r\n\r\n",
                                   5000, QHostAddress("127.0.0.2"))
             .status;

@@ -17,7 +17,7 @@ public:
     ~TestDatabase();
 
     static bool isPostgres();
-    // The rows of entry_log in the database of url, read on a connection of
+    // The players' entries in entry_log of the database of url, read on a connection of
     // the test's own; -1 when it cannot be read.
     static qint64 loggedEntries(const QString &url);
     // A new, empty database for each call; its URL for --database.
