@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QRegularExpression>
 
 #include "ui_frmMain.h"
@@ -129,17 +131,26 @@ private slots:
 
     void unwritableFolderIsReportedAndPlayable()
     {
-        if (geteuid() == 0)
-            QSKIP("root writes into read-only folders; the failure cannot be provoked");
         TestPlatform t;
+        const QString folder = t.dir.filePath("Tovrika");
         QDir(t.dir.path()).mkpath("Tovrika");
-        QFile::setPermissions(t.dir.filePath("Tovrika"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        // Root writes through permission bits, so for root the folder is a
+        // read-only file system instead.
+        const bool root = geteuid() == 0;
+        if (root && QProcess::execute("mount", {"-t", "tmpfs", "-o", "ro,size=64k", "tovrika-ro", folder}) != 0)
+            TOVRIKA_SKIP("cannot mount a read-only file system for root");
+        const auto restore = qScopeGuard([&] {
+            if (root)
+                QProcess::execute("umount", {folder});
+            else
+                QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        });
+        if (!root)
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         QVERIFY(!t.settings.write("Tovrika", "UserData", "mode0", "5"));
         auto window = modMain::Main(t.platform);
         QVERIFY(window->isVisible());
         QVERIFY(!strUserID.isEmpty());
-        QFile::setPermissions(t.dir.filePath("Tovrika"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                             | QFileDevice::ExeOwner);
     }
 
     void fileInPlaceOfFolderIsReported()
