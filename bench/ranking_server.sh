@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # The ranking server under load, on SQLite and on PostgreSQL (a temporary
 # server started here): durable entries per second with 64 concurrent
-# clients, with commits grouped and with one commit per entry, the ranking
+# clients, with commits grouped and with one commit per entry, from an empty
+# database and with full boards (a million entries), beside Redis doing the
+# same entry durably (appendfsync always) as one Lua script; the ranking
 # page over a million stored entries, and the page again while 64 clients
 # send entries. Prints figures; passes or fails nothing.
 #
 #   bench/ranking_server.sh BUILD_DIR [SECONDS]
+#
+# Needs wrk, redis-server and redis-tools (redis-benchmark); nginx and
+# PostgreSQL when there, their rows left out otherwise; python3 for a free port.
 set -euo pipefail
 build=$(realpath "${1:?usage: ranking_server.sh BUILD_DIR [SECONDS]}")
 seconds=${2:-20}
@@ -25,6 +30,8 @@ cleanup() {
 }
 trap cleanup EXIT
 command -v wrk >/dev/null || { echo "wrk is not installed (apt-get install wrk)" >&2; exit 1; }
+command -v redis-server >/dev/null && command -v redis-benchmark >/dev/null ||
+    { echo "Redis is not installed (apt-get install redis-server redis-tools)" >&2; exit 1; }
 
 start_server() {
     # wrk's clients all come from one address.
@@ -92,9 +99,9 @@ CONF
     echo "nginx did not start: $(cat "$dir/error.log")" >&2
     return 1
 }
-# ratio WHAT OURS NGINX: both rates and their quotient.
+# ratio WHAT OURS THEIRS [YARDSTICK]: both rates and their quotient.
 ratio() {
-    printf '%-12s %-22s %10s of nginx %s = %s\n' "$backend" "$1" "$2" "$3" \
+    printf '%-12s %-22s %10s of %s %s = %s\n' "$backend" "$1" "$2" "${4:-nginx}" "$3" \
         "$(awk -v a="$2" -v b="$3" 'BEGIN { printf "%.2f", a / b }')"
 }
 rate_of() { cut -c37-46 <<<"$1" | tr -d ' '; }
@@ -132,10 +139,42 @@ new_database() {
     fi
 }
 
+# Redis on loopback, every write synced before its answer, in a folder of its own.
+redis_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+start_redis() {
+    mkdir -p "$work/redis"
+    redis-server --port "$redis_port" --bind 127.0.0.1 --dir "$work/redis" --appendonly yes \
+        --appendfsync always --save "" --daemonize no >"$work/redis.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do
+        redis-cli -p "$redis_port" ping 2>/dev/null | grep -q PONG && return 0
+        sleep 0.05
+    done
+    echo "redis-server did not start: $(cat "$work/redis.log")" >&2
+    exit 1
+}
+# The entry as one script, 64 clients, about SECONDS long at this machine's rate.
+measure_redis() {
+    local requests=$1 line
+    line=$(redis-benchmark -p "$redis_port" -c 64 -n "$requests" -r 1000000 --csv \
+        eval "$(grep -v '^--' "$here/server/redis_entry.lua")" 0 uid:__rand_int__ __rand_int__ 2>&1 | tr '\r' '\n' | grep '","' | tail -n 1)
+    # CSV: test, rps, avg, min, p50, p95, p99, max (in ms).
+    awk -F'","' -v what="$what" '{ printf "%-12s %-22s %10s %10s %10s  none\n", "redis", what, \
+        $(NF - 6), $(NF - 3) "ms", $(NF - 1) "ms" }' <<<"$line"
+}
+
 echo "CPU: $(nproc) cores; $seconds s per run; 64 connections for entries, 8 and 16 for the page, 4 for the page beside 64 sending entries"
 printf '%-12s %-22s %10s %10s %10s  %s\n' backend measurement "req/s" p50 p99 errors
 nginx_ready=
 if command -v nginx >/dev/null && start_nginx; then nginx_ready=1; else echo "(no nginx: its rows are left out)"; fi
+start_redis
+backend=redis
+what="entry script, empty"
+redis_empty=$(measure_redis $((seconds * 5000)))
+echo "$redis_empty"
+what="entry script, full"
+redis_full=$(measure_redis $((seconds * 5000)))
+echo "$redis_full"
 backends=(sqlite)
 start_postgres && backends+=(postgresql) || echo "(no PostgreSQL: its rows are left out)"
 for backend in "${backends[@]}"; do
@@ -148,6 +187,7 @@ for backend in "${backends[@]}"; do
         ours=$(measure -t2 -c64 -d"${seconds}s" -s "$here/server/entries.lua" "http://127.0.0.1:$port")
         echo "$ours"
         stop_server
+        [ $commits = each ] || ratio "entries / redis" "$(rate_of "$ours")" "$(rate_of "$redis_empty")" redis
         if [ $commits = grouped ] && [ -n "$nginx_ready" ]; then
             what="nginx, fixed OK"
             theirs=$(measure -t2 -c64 -d"${seconds}s" -s "$here/server/entries.lua" "http://127.0.0.1:$nginx_port")
@@ -193,5 +233,10 @@ for backend in "${backends[@]}"; do
     wait "$entries_pid" || true
     what="entries beside the page"
     printf '%-12s %-22s %10s\n' "$backend" "$what" "$(awk '/^Requests\/sec:/ {print $2}' "$work/entries.out")"
+    # Entries once most no longer rank in: the boards hold a million.
+    what="entries, full boards"
+    ours=$(measure -t2 -c64 -d"${seconds}s" -s "$here/server/entries.lua" "http://127.0.0.1:$port")
+    echo "$ours"
+    ratio "full / redis full" "$(rate_of "$ours")" "$(rate_of "$redis_full")" redis
     stop_server
 done

@@ -2,8 +2,12 @@
 // (SQLite, or PostgreSQL with TOVRIKA_TEST_DATABASE=postgresql), with a
 // server running on it: a cheater removed and banned with every count and
 // rank right, a fresh fold that finds the same boards, a backup that a server
-// starts on, bad commands refused, and a server that keeps its locks on
-// SQLite's shared memory while they run.
+// starts on, bad commands refused, a server that keeps its locks on
+// SQLite's shared memory while they run, and every command run over and
+// over beside sixteen sending clients: none fails, no entry is answered an
+// error, and the boards held are those a fresh fold and a restart give.
+#include "protocol/RankingProtocol.h"
+#include "server/support/ConcurrentRequests.h"
 #include "server/support/DirectConnection.h"
 #include "server/support/ServerFixture.h"
 
@@ -11,9 +15,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <thread>
 #include <sys/stat.h>
 
 class tst_RankingAdmin : public QObject
@@ -25,6 +32,7 @@ private slots:
     void cheaterIsTakenOutWhileTheServerRuns();
     void backupServesAnotherServer();
     void twoServersFoldEachOthersEntriesAndActs();
+    void everyCommandBesideSendingClients();
     void serverKeepsItsLocksOnTheSharedMemory();
     void badCommandsAreRefused_data();
     void badCommandsAreRefused();
@@ -33,6 +41,8 @@ private:
     // Runs "tovrika-ranking admin ARGUMENTS --database URL"; its exit status.
     int admin(const QStringList &arguments, QByteArray *output = nullptr);
     QJsonObject board(ServerProcess &server);
+    // The six boards (two modes, three periods) with a visitor's own row.
+    QList<QByteArray> boards(ServerProcess &server);
 
     ServerFixture m_fixture;
 };
@@ -57,6 +67,16 @@ int tst_RankingAdmin::admin(const QStringList &arguments, QByteArray *output)
 QJsonObject tst_RankingAdmin::board(ServerProcess &server)
 {
     return QJsonDocument::fromJson(server.get("/api/ranking?md=0&board=all").body).object();
+}
+
+QList<QByteArray> tst_RankingAdmin::boards(ServerProcess &server)
+{
+    QList<QByteArray> all;
+    for (const QByteArray mode : {"0", "1"}) {
+        for (const QByteArray period : {"today", "week", "all"})
+            all << server.get("/api/ranking?md=" + mode + "&board=" + period + "&id=7").body;
+    }
+    return all;
 }
 
 void tst_RankingAdmin::cheaterIsTakenOutWhileTheServerRuns()
@@ -172,6 +192,74 @@ void tst_RankingAdmin::twoServersFoldEachOthersEntriesAndActs()
     ServerProcess restarted;
     QVERIFY(m_fixture.start(restarted));
     QCOMPARE(rows(restarted), before);
+}
+
+void tst_RankingAdmin::everyCommandBesideSendingClients()
+{
+    // 20 s by default; TOVRIKA_ADMIN_LOAD_SECONDS for a longer or shorter run.
+    const int seconds = qEnvironmentVariableIsSet("TOVRIKA_ADMIN_LOAD_SECONDS")
+                            ? qEnvironmentVariableIntValue("TOVRIKA_ADMIN_LOAD_SECONDS")
+                            : 20;
+    constexpr int Clients = 16;
+    ServerProcess server;
+    QVERIFY(m_fixture.start(server, {"--rate", "0", "--top", "10"}));
+    QTemporaryDir backups;
+    QList<QStringList> commands = {{"remove", "--id", "ID"}, {"ban", "--id", "ID"},  {"unban", "--id", "ID"},
+                                   {"remove", "--id", "ID", "--mode", "1"},          {"rebuild"},
+                                   {"list", "--id", "ID"},   {"unban", "--id", "ID"}};
+    if (!m_fixture.isPostgres())
+        commands.append(QStringList{"backup", "FILE"});
+
+    // The operator's commands, one after the other, on a thread of their own.
+    std::atomic<bool> stop = false;
+    QStringList failures;
+    int runs = 0;
+    std::thread operatorThread([&] {
+        for (; !stop || runs < int(commands.size()); ++runs) {
+            QStringList arguments = commands[runs % commands.size()];
+            arguments.replaceInStrings(QStringLiteral("ID"), QString::number(runs % 13 + 1));
+            arguments.replaceInStrings(QStringLiteral("FILE"), backups.filePath(QString::number(runs)));
+            QByteArray output;
+            const int status = admin(arguments, &output);
+            if (status != 0)
+                failures << arguments.join(u' ') + QStringLiteral(": exit %1: ").arg(status) + QString::fromUtf8(output);
+        }
+    });
+    QElapsedTimer running;
+    running.start();
+    QRandomGenerator random(23);
+    qint64 answered = 0;
+    QByteArrayList wrong;
+    while (running.elapsed() < seconds * 1000) {
+        QList<QByteArray> targets;
+        for (int i = 0; i < Clients; ++i)
+            targets << entryTarget(random.bounded(RankingProtocol::MaxScore + 1), "p" + QByteArray::number(i),
+                                   QByteArray::number(random.bounded(40) + 1), random.bounded(2));
+        for (const ServerProcess::Reply &reply : ConcurrentRequests(server.port(), targets).wait()) {
+            ++answered;
+            if (reply.status != 200 || (reply.body != "OK" && reply.body != "CANNOT_RANK_IN"))
+                wrong << QByteArray::number(reply.status) + ' ' + reply.body;
+        }
+    }
+    stop = true;
+    operatorThread.join();
+    QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u'\n')));
+    QVERIFY2(wrong.isEmpty(), qPrintable(QStringLiteral("%1 of %2 entries: ").arg(wrong.size()).arg(answered)
+                                         + QString::fromUtf8(wrong.value(0))));
+    qInfo("%d commands and %lld entries in %d s", runs, answered, seconds);
+    // Every answered entry is in the log, and only those.
+    QCOMPARE(m_fixture.loggedEntries(), answered);
+
+    const QList<QByteArray> before = boards(server);
+    QVERIFY2(before.last().contains("\"rows\":[{"), before.last().constData());
+    QByteArray folded;
+    QCOMPARE(admin({"rebuild"}, &folded), 0);
+    QVERIFY2(folded.contains("the boards are the same"), folded.constData());
+    QCOMPARE(boards(server), before);
+    QCOMPARE(server.terminate(), 0);
+    ServerProcess restarted;
+    QVERIFY(m_fixture.start(restarted, {"--top", "10"}));
+    QCOMPARE(boards(restarted), before);
 }
 
 void tst_RankingAdmin::badCommandsAreRefused_data()
