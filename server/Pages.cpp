@@ -46,6 +46,7 @@ th { font-size: .85rem; color: #000040; white-space: nowrap; }
 .rank, .score { text-align: right; white-space: nowrap; }
 .when { font-size: .8rem; white-space: nowrap; }
 tr.own td { background: #000040; color: #ffffff; font-weight: bold; }
+.you { font-weight: normal; font-size: .85em; }
 tr.gap td { text-align: center; border-bottom: none; color: #606060; }
 p.empty { color: #404040; }
 p.share { margin: .5rem 0 0; font-weight: bold; color: #000040; }
@@ -101,17 +102,27 @@ QString timeHtml(qint64 utcMs, const QTimeZone &zone)
     return html;
 }
 
+// The visitor's own row: named as the current one for assistive software,
+// and told in words after the name, so that neither a screen reader nor a
+// print without colour leaves it to the highlight alone.
+constexpr char OwnRowOpening[] = "<tr class=\"own\" aria-current=\"true\">";
+constexpr char OwnWords[] = "<span class=\"you\">（あなた）</span>";
+// What follows every name: names are escaped, so it never occurs in one.
+constexpr char NameEnd[] = "</td><td class=\"score\">";
+
 // Appended piece by piece: a page has hundreds of rows.
 QString rowHtml(const BoardRow &row, bool own, const QTimeZone &zone)
 {
     QString html;
     html.reserve(256);
-    html += own ? QLatin1String("<tr class=\"own\">") : QLatin1String("<tr>");
+    html += own ? QLatin1String(OwnRowOpening) : QLatin1String("<tr>");
     html += QLatin1String("<td class=\"rank\">");
     html += QString::number(row.rank);
     html += QLatin1String("</td><td class=\"name\">");
     html += escapeHtml(row.name);
-    html += QLatin1String("</td><td class=\"score\">");
+    if (own)
+        html += QString::fromUtf8(OwnWords);
+    html += QLatin1String(NameEnd);
     html += QString::number(row.score);
     html += QLatin1String("</td><td class=\"when\">");
     html += timeHtml(row.reachedMs, zone);
@@ -248,8 +259,10 @@ QByteArray visitorPage(const RenderedPage &page, const QString &visitorId, const
         const auto own = spot.rowOpening.constFind(visitorId);
         if (own != spot.rowOpening.cend()) {
             copyTo(*own);
-            html += "<tr class=\"own\">";
+            html += OwnRowOpening;
             copied += 4; // "<tr>"
+            copyTo(page.bytes.indexOf(NameEnd, *own));
+            html += OwnWords;
             continue;
         }
         const VisitorStanding *standing = i < standings.size() ? &standings[i] : nullptr;
