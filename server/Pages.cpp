@@ -143,8 +143,11 @@ void appendBoard(QByteArray &html, const BoardView &view, const QTimeZone &zone,
         html += QStringLiteral("<p class=\"empty\">まだエントリーがありません。</p>\n</div>\n").toUtf8();
         return;
     }
-    html += QStringLiteral("<table>\n<thead><tr><th class=\"rank\">順位</th><th class=\"name\">名前</th>"
-                           "<th class=\"score\">得点</th><th class=\"when\">日時</th></tr></thead>\n<tbody>\n")
+    // Scoped: with the visitor's gap row, spanning all columns, the table is
+    // no longer a plain grid for assistive software to guess the heads of.
+    html += QStringLiteral("<table>\n<thead><tr><th scope=\"col\" class=\"rank\">順位</th>"
+                           "<th scope=\"col\" class=\"name\">名前</th><th scope=\"col\" class=\"score\">得点</th>"
+                           "<th scope=\"col\" class=\"when\">日時</th></tr></thead>\n<tbody>\n")
                 .toUtf8();
     spot.rowOpening.reserve(view.rows.size());
     for (const BoardRow &row : view.rows) {
