@@ -18,7 +18,10 @@ namespace {
 // 21rem each fits, else one above the other. Within a board the heads,
 // ranks, scores and dates keep to one line and a name wraps anywhere, so that
 // no row is wider than its board, even with 15 full-width letters; on a
-// phone the date drops its year.
+// phone the date drops its year. A board narrower than 20 of its own letters
+// (large text on a phone, a zoomed window) stacks each row: rank and score
+// beside the name, the date under it, the columns still shared by all rows
+// through a subgrid.
 constexpr char Style[] = R"css(
 :root { color-scheme: dark; }
 * { box-sizing: border-box; }
@@ -36,7 +39,8 @@ section.mode { margin-bottom: 2rem; }
 section.mode > h2 { font-size: 1.3rem; border-left: 6px solid #e0e0e0; padding-left: .5rem; }
 .boards { display: grid; grid-template-columns: repeat(auto-fit, minmax(min(100%, 21rem), 1fr)); gap: 1rem;
   align-items: start; }
-.board { background: #e0e0e0; color: #000000; border-radius: 6px; padding: .5rem .75rem 1rem; min-width: 0; }
+.board { background: #e0e0e0; color: #000000; border-radius: 6px; padding: .5rem .75rem 1rem; min-width: 0;
+  container-type: inline-size; }
 .board h3 { margin: .25rem 0 .5rem; color: #000040; }
 .board a { color: #000040; }
 table { width: 100%; border-collapse: collapse; font-variant-numeric: tabular-nums; }
@@ -59,6 +63,16 @@ footer { text-align: center; color: #e0e0e0; padding: 1rem; font-size: .85rem; }
   .board { padding: .5rem .5rem 1rem; }
   th, td { padding: .2rem .25rem; }
   .when .year { display: none; }
+}
+@container (max-width: 20em) {
+  table, thead, tbody, tr { display: grid; grid-template-columns: auto 1fr auto; }
+  thead, tbody, tr { grid-column: 1 / -1; grid-template-columns: subgrid; }
+  tr { border-bottom: 1px solid #b0b0b0; }
+  th, td { border-bottom: none; }
+  .rank { grid-row: 1 / 3; }
+  .name { width: auto; }
+  .when { grid-column: 2 / 4; }
+  tr.gap td { grid-column: 1 / -1; }
 }
 )css";
 
