@@ -21,7 +21,9 @@ namespace {
 // phone the date drops its year. A board narrower than 20 of its own letters
 // (large text on a phone, a zoomed window) stacks each row: rank and score
 // beside the name, the date under it, the columns still shared by all rows
-// through a subgrid.
+// through a subgrid. On paper: black on white with no fills, so that it
+// reads the same with background graphics off, compact rows, a mode's boards
+// flowing on through two columns, the own row ruled in black.
 constexpr char Style[] = R"css(
 :root { color-scheme: dark; }
 * { box-sizing: border-box; }
@@ -73,6 +75,23 @@ footer { text-align: center; color: #e0e0e0; padding: 1rem; font-size: .85rem; }
   .name { width: auto; }
   .when { grid-column: 2 / 4; }
   tr.gap td { grid-column: 1 / -1; }
+}
+@media print {
+  :root { color-scheme: light; font-size: 9pt; }
+  @page { margin: 12mm; }
+  body { background: #ffffff; color: #000000; line-height: 1.25; }
+  nav, p.up, footer { display: none; }
+  header { background: none; border-bottom: 2px solid #000000; padding: 0 0 .25rem; }
+  header p, .board h3, th, tr.gap td, p.empty, p.share, a { color: #000000; }
+  main { max-width: none; padding: .5rem 0 0; }
+  section.mode { margin-bottom: 1rem; }
+  section.mode > h2 { margin: .5rem 0; border-left-color: #000000; break-after: avoid; }
+  .boards { display: block; columns: 2 18rem; column-gap: 1rem; }
+  .board { background: none; color: #000000; border-radius: 0; padding: 0; margin-bottom: .75rem; }
+  .board h3 { margin: 0 0 .25rem; break-after: avoid; }
+  th, td { padding: 0 .15rem; border-bottom-color: #808080; }
+  tr { break-inside: avoid; }
+  tr.own td { background: none; color: #000000; border-top: 2px solid #000000; border-bottom: 2px solid #000000; }
 }
 )css";
 
