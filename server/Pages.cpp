@@ -52,7 +52,7 @@ th { font-size: .85rem; color: #000040; white-space: nowrap; }
 .rank, .score { text-align: right; white-space: nowrap; }
 .when { font-size: .8rem; white-space: nowrap; }
 tr.own td { background: #000040; color: #ffffff; font-weight: bold; }
-.you { font-weight: normal; font-size: .85em; }
+.you { font-weight: normal; font-size: .85em; word-break: keep-all; }
 tr.gap td { text-align: center; border-bottom: none; color: #606060; }
 p.empty { color: #404040; }
 p.share { margin: .5rem 0 0; font-weight: bold; color: #000040; }
