@@ -18,7 +18,12 @@ namespace {
 // 21rem each fits, else one above the other. Within a board the heads,
 // ranks, scores and dates keep to one line and a name wraps anywhere, so that
 // no row is wider than its board, even with 15 full-width letters; on a
-// phone the date drops its year.
+// phone the date drops its year. A board narrower than 20 of its own letters
+// (large text on a phone, a zoomed window) stacks each row: rank and score
+// beside the name, the date under it, the columns still shared by all rows
+// through a subgrid. On paper: black on white with no fills, so that it
+// reads the same with background graphics off, compact rows, a mode's boards
+// flowing on through two columns, the own row ruled in black.
 constexpr char Style[] = R"css(
 :root { color-scheme: dark; }
 * { box-sizing: border-box; }
@@ -36,7 +41,8 @@ section.mode { margin-bottom: 2rem; }
 section.mode > h2 { font-size: 1.3rem; border-left: 6px solid #e0e0e0; padding-left: .5rem; }
 .boards { display: grid; grid-template-columns: repeat(auto-fit, minmax(min(100%, 21rem), 1fr)); gap: 1rem;
   align-items: start; }
-.board { background: #e0e0e0; color: #000000; border-radius: 6px; padding: .5rem .75rem 1rem; min-width: 0; }
+.board { background: #e0e0e0; color: #000000; border-radius: 6px; padding: .5rem .75rem 1rem; min-width: 0;
+  container-type: inline-size; }
 .board h3 { margin: .25rem 0 .5rem; color: #000040; }
 .board a { color: #000040; }
 table { width: 100%; border-collapse: collapse; font-variant-numeric: tabular-nums; }
@@ -46,6 +52,7 @@ th { font-size: .85rem; color: #000040; white-space: nowrap; }
 .rank, .score { text-align: right; white-space: nowrap; }
 .when { font-size: .8rem; white-space: nowrap; }
 tr.own td { background: #000040; color: #ffffff; font-weight: bold; }
+.you { font-weight: normal; font-size: .85em; word-break: keep-all; }
 tr.gap td { text-align: center; border-bottom: none; color: #606060; }
 p.empty { color: #404040; }
 p.share { margin: .5rem 0 0; font-weight: bold; color: #000040; }
@@ -58,6 +65,33 @@ footer { text-align: center; color: #e0e0e0; padding: 1rem; font-size: .85rem; }
   .board { padding: .5rem .5rem 1rem; }
   th, td { padding: .2rem .25rem; }
   .when .year { display: none; }
+}
+@container (max-width: 20em) {
+  table, thead, tbody, tr { display: grid; grid-template-columns: auto 1fr auto; }
+  thead, tbody, tr { grid-column: 1 / -1; grid-template-columns: subgrid; }
+  tr { border-bottom: 1px solid #b0b0b0; }
+  th, td { border-bottom: none; }
+  .rank { grid-row: 1 / 3; }
+  .name { width: auto; }
+  .when { grid-column: 2 / 4; }
+  tr.gap td { grid-column: 1 / -1; }
+}
+@media print {
+  :root { color-scheme: light; font-size: 9pt; }
+  @page { margin: 12mm; }
+  body { background: #ffffff; color: #000000; line-height: 1.25; }
+  nav, p.up, footer { display: none; }
+  header { background: none; border-bottom: 2px solid #000000; padding: 0 0 .25rem; }
+  header p, .board h3, th, tr.gap td, p.empty, p.share, a { color: #000000; }
+  main { max-width: none; padding: .5rem 0 0; }
+  section.mode { margin-bottom: 1rem; }
+  section.mode > h2 { margin: .5rem 0; border-left-color: #000000; break-after: avoid; }
+  .boards { display: block; columns: 2 18rem; column-gap: 1rem; }
+  .board { background: none; color: #000000; border-radius: 0; padding: 0; margin-bottom: .75rem; }
+  .board h3 { margin: 0 0 .25rem; break-after: avoid; }
+  th, td { padding: 0 .15rem; border-bottom-color: #808080; }
+  tr { break-inside: avoid; }
+  tr.own td { background: none; color: #000000; border-top: 2px solid #000000; border-bottom: 2px solid #000000; }
 }
 )css";
 
@@ -101,17 +135,27 @@ QString timeHtml(qint64 utcMs, const QTimeZone &zone)
     return html;
 }
 
+// The visitor's own row: named as the current one for assistive software,
+// and told in words after the name, so that neither a screen reader nor a
+// print without colour leaves it to the highlight alone.
+constexpr char OwnRowOpening[] = "<tr class=\"own\" aria-current=\"true\">";
+constexpr char OwnWords[] = "<span class=\"you\">（あなた）</span>";
+// What follows every name: names are escaped, so it never occurs in one.
+constexpr char NameEnd[] = "</td><td class=\"score\">";
+
 // Appended piece by piece: a page has hundreds of rows.
 QString rowHtml(const BoardRow &row, bool own, const QTimeZone &zone)
 {
     QString html;
     html.reserve(256);
-    html += own ? QLatin1String("<tr class=\"own\">") : QLatin1String("<tr>");
+    html += own ? QLatin1String(OwnRowOpening) : QLatin1String("<tr>");
     html += QLatin1String("<td class=\"rank\">");
     html += QString::number(row.rank);
     html += QLatin1String("</td><td class=\"name\">");
     html += escapeHtml(row.name);
-    html += QLatin1String("</td><td class=\"score\">");
+    if (own)
+        html += QString::fromUtf8(OwnWords);
+    html += QLatin1String(NameEnd);
     html += QString::number(row.score);
     html += QLatin1String("</td><td class=\"when\">");
     html += timeHtml(row.reachedMs, zone);
@@ -132,8 +176,11 @@ void appendBoard(QByteArray &html, const BoardView &view, const QTimeZone &zone,
         html += QStringLiteral("<p class=\"empty\">まだエントリーがありません。</p>\n</div>\n").toUtf8();
         return;
     }
-    html += QStringLiteral("<table>\n<thead><tr><th class=\"rank\">順位</th><th class=\"name\">名前</th>"
-                           "<th class=\"score\">得点</th><th class=\"when\">日時</th></tr></thead>\n<tbody>\n")
+    // Scoped: with the visitor's gap row, spanning all columns, the table is
+    // no longer a plain grid for assistive software to guess the heads of.
+    html += QStringLiteral("<table>\n<thead><tr><th scope=\"col\" class=\"rank\">順位</th>"
+                           "<th scope=\"col\" class=\"name\">名前</th><th scope=\"col\" class=\"score\">得点</th>"
+                           "<th scope=\"col\" class=\"when\">日時</th></tr></thead>\n<tbody>\n")
                 .toUtf8();
     spot.rowOpening.reserve(view.rows.size());
     for (const BoardRow &row : view.rows) {
@@ -248,8 +295,10 @@ QByteArray visitorPage(const RenderedPage &page, const QString &visitorId, const
         const auto own = spot.rowOpening.constFind(visitorId);
         if (own != spot.rowOpening.cend()) {
             copyTo(*own);
-            html += "<tr class=\"own\">";
+            html += OwnRowOpening;
             copied += 4; // "<tr>"
+            copyTo(page.bytes.indexOf(NameEnd, *own));
+            html += OwnWords;
             continue;
         }
         const VisitorStanding *standing = i < standings.size() ? &standings[i] : nullptr;

@@ -3,12 +3,17 @@
 # both modes full with 100 rows of the longest names (ASCII "W" in the
 # 30-second mode, full-width "Ｗ" written into the database in the 90-second
 # mode) and a visitor below the first rows, measured in headless Chromium at
-# 360, 800, 1280 and 1920 px, in the page's own font and in IPAGothic, by
+# 360, 800, 1280 and 1920 px, in the page's own font and in IPAGothic, at
+# 360 px also with 200 % text, and with its print rules at the width of A4, by
 # ranking-layout-probe.html served from another loopback origin. Fails when
-# any cell or text spills out of its board, a head, rank, score or date wraps,
-# the date is missing or not in the form for the width, or a mode or board
-# has no link at the top. A screenshot at each width, the page's top beside
-# its 90-second mode, is kept beside the test's other outputs.
+# any cell or text spills out of its board or the page scrolls sideways, a
+# head, rank, score or date wraps, the date is missing, not in the form for
+# the width or not under the name at 200 %, a mode or board has no link at the
+# top, an own row is not aria-current or lacks its words, or in print a text
+# is paler than 4.5:1 on white, a fill is dark or the page takes more than 12
+# sheets. A screenshot at each width (and at 360 px with 200 % text), the
+# page's top beside its 90-second mode, and the printed PDF are kept beside
+# the test's other outputs.
 #
 #   bash e2e_ranking_layout.sh <tovrika> <tovrika_testserver> <tovrika-ranking>
 set -euo pipefail
@@ -88,15 +93,18 @@ browse() {
         "$@" 2>>"$e2e_work/chromium.log"
 }
 
-widths=(360 800 1280 1920)
-# Also in IPAGothic, whose full-width letters are each 1 em wide, as in most
-# Japanese fonts: the page's own IPAPGothic draws "Ｗ" as narrow as "W".
-fonts=("" IPAGothic)
+# Each case: width, font, text size (or "print"). Also in IPAGothic, whose
+# full-width letters are each 1 em wide, as in most Japanese fonts: the
+# page's own IPAPGothic draws "Ｗ" as narrow as "W". Text at 200 % on a phone
+# stacks each row, the date under the name; print as on A4 less its margins.
+cases=()
+for width in 360 800 1280 1920; do
+    cases+=("$width,," "$width,IPAGothic,")
+done
+cases+=("360,,200%" "360,IPAGothic,200%" "703,,print")
 frames=
-for width in "${widths[@]}"; do
-    for font in "${fonts[@]}"; do
-        frames+="&frame=$(urlencode "$width,$font,$page")"
-    done
+for case in "${cases[@]}"; do
+    frames+="&frame=$(urlencode "$case,$page")"
 done
 browse --window-size=1920,1000 --virtual-time-budget=30000 --dump-dom "$probe?${frames#&}" \
     >"$e2e_work/probe.html" || fail "chromium failed: $(tail -5 "$e2e_work/chromium.log")"
@@ -104,27 +112,39 @@ verdict=$(sed -n '/<pre id="verdict"/,/<\/pre>/p' "$e2e_work/probe.html" \
     | sed -e 's/.*<pre id="verdict"[^>]*>//' -e 's/<\/pre>.*//')
 echo "$verdict"
 faults=0
-for width in "${widths[@]}"; do
+for case in "${cases[@]}"; do
+    IFS=, read -r width font text <<<"$case"
     # Below 480 px the date drops its year; every board has 100 rows, the
     # 30-second mode's three also the visitor's own.
     [ "$width" -lt 480 ] && dates="full 0 short 603" || dates="full 603 short 0"
-    for font in "${fonts[@]}"; do
-        part=$(sed -n "/^--- $width px${font:+ $font}\$/,/^---/p" <<<"$verdict")
-        if ! grep -qx 'RESULT ok' <<<"$part" \
-            || ! grep -qx "width $width client $width scroll $width" <<<"$part" \
-            || ! grep -qx "boards 6 cells 2439 names15 600 dates $dates" <<<"$part" \
-            || ! grep -qx 'links 8' <<<"$part"; then
-            faults=$((faults + 1))
-        fi
-    done
+    [ "$text" = 200% ] && under=603 || under=0
+    part=$(sed -n "/^--- $width px${font:+ $font}${text:+ $text}\$/,/^---/p" <<<"$verdict")
+    if ! grep -qx 'RESULT ok' <<<"$part" \
+        || ! grep -qx "width $width client $width scroll $width" <<<"$part" \
+        || ! grep -qx "boards 6 cells 2439 names15 600 dates $dates under $under" <<<"$part" \
+        || ! grep -qx 'own 3 current 3 words 3' <<<"$part" \
+        || ! grep -qx 'links 8' <<<"$part"; then
+        echo "FAULT in the frame at $case" >&2
+        faults=$((faults + 1))
+    fi
+    [ "$text" != print ] || continue
     # The page at the top, and at the 90-second mode's full-width names in
     # IPAGothic, side by side.
-    shot=$output/e2e_ranking_layout-$width.png
+    [ -z "$font" ] || continue
+    shot=$output/e2e_ranking_layout-$width${text:+-${text%\%}}.png
     browse --window-size="$((2 * width + 8)),1400" --virtual-time-budget=30000 --screenshot="$shot" \
-        "$probe?frame=$(urlencode "$width,,$page")&frame=$(urlencode "$width,IPAGothic,$page#mode-1")&height=1400" \
+        "$probe?frame=$(urlencode "$width,,$text,$page")&frame=$(urlencode "$width,IPAGothic,$text,$page#mode-1")&height=1400" \
         >/dev/null \
-        || fail "no screenshot at $width px: $(tail -5 "$e2e_work/chromium.log")"
-    [ -s "$shot" ] || fail "empty screenshot at $width px"
+        || fail "no screenshot at $case: $(tail -5 "$e2e_work/chromium.log")"
+    [ -s "$shot" ] || fail "empty screenshot at $case"
 done
-[ "$faults" -eq 0 ] || fail "the page does not fit in $faults of $((${#widths[@]} * ${#fonts[@]})) frames (above)"
-echo "PASS: the page fits at ${widths[*]} px; screenshots $output/e2e_ranking_layout-*.png"
+[ "$faults" -eq 0 ] || fail "the page does not fit in $faults of ${#cases[@]} frames (above)"
+
+# Printed for real: a few pages, not one dark page per screenful.
+pdf=$output/e2e_ranking_layout-print.pdf
+browse --no-pdf-header-footer --virtual-time-budget=30000 --print-to-pdf="$pdf" "$page" >/dev/null \
+    || fail "no print: $(tail -5 "$e2e_work/chromium.log")"
+pages=$(grep -ac '/Type /Page\b' "$pdf" || true)
+echo "printed pages: $pages"
+[ "$pages" -ge 1 ] && [ "$pages" -le 12 ] || fail "the page prints on $pages pages"
+echo "PASS: the page fits at ${cases[*]}; screenshots $output/e2e_ranking_layout-*.png, print $pdf"

@@ -61,7 +61,7 @@ browse() {
         --no-first-run --user-data-dir="$e2e_work/chromium" "$@" 2>>"$e2e_work/chromium.log"
 }
 browse --dump-dom "$page" >"$e2e_work/page.html" || fail "chromium failed: $(tail -5 "$e2e_work/chromium.log")"
-own="<tr class=\"own\"><td class=\"rank\">1</td><td class=\"name\">$name</td><td class=\"score\">$high_score</td>"
+own="<tr class=\"own\" aria-current=\"true\"><td class=\"rank\">1</td><td class=\"name\">$name<span class=\"you\">（あなた）</span></td><td class=\"score\">$high_score</td>"
 count=$(grep -oF "$own" "$e2e_work/page.html" | wc -l)
 [ "$count" -eq 3 ] || fail "the page shows the own row on $count of the 30-second mode's 3 boards"
 browse --window-size=1024,1200 --screenshot="$screenshot" "$page" >/dev/null \

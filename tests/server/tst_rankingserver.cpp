@@ -134,7 +134,9 @@ void tst_RankingServer::rankingPageShowsBoardsAndTheVisitor()
         QVERIFY2(page.contains(QString::fromUtf8(title)), title);
     QVERIFY(page.contains(QStringLiteral("First")));
     // Below the first two rows: the visitor's own row, rank and share, on each board of the mode.
-    QCOMPARE(page.count(QStringLiteral("<tr class=\"own\"><td class=\"rank\">3</td><td class=\"name\">Me</td>")), 3);
+    QCOMPARE(page.count(QStringLiteral("<tr class=\"own\" aria-current=\"true\"><td class=\"rank\">3</td>"
+                                       "<td class=\"name\">Me<span class=\"you\">（あなた）</span></td>")),
+             3);
     QCOMPARE(page.count(QStringLiteral("上位 100.0%")), 3);
     // A score reached earlier stands first, and a tie shares the rank.
     const qsizetype other = page.indexOf(QStringLiteral("<td class=\"rank\">1</td><td class=\"name\">Other</td>"));
@@ -155,7 +157,7 @@ void tst_RankingServer::keptPageFollowsEveryEntry()
 {
     QVERIFY(m_fixture.start({QStringLiteral("--top"), QStringLiteral("1"), QStringLiteral("--rate"), QStringLiteral("0")}));
     const QByteArray page = "/wuppet/wpbrand/tovrika/", mine = page + "?id=2";
-    const QByteArray ownRow = "<tr class=\"own\"><td class=\"rank\"";
+    const QByteArray ownRow = "<tr class=\"own\" aria-current=\"true\"><td class=\"rank\"";
     // Each step: an entry, its answer, then what the page with and without the visitor 2 must hold.
     // Entries that do not rank in change only the visitor's part; the others the boards too.
     const struct
@@ -164,10 +166,11 @@ void tst_RankingServer::keptPageFollowsEveryEntry()
         const char *name, *id, *answer, *plain, *visitor;
     } steps[] = {
         {90, "Top", "1", "OK", "Top", "Top"},
-        {50, "Mine", "2", "CANNOT_RANK_IN", "Top", ">2</td><td class=\"name\">Mine</td><td class=\"score\">50<"},
-        {60, "Mine", "2", "CANNOT_RANK_IN", "Top", ">2</td><td class=\"name\">Mine</td><td class=\"score\">60<"},
-        {70, "Other", "3", "CANNOT_RANK_IN", "Top", ">3</td><td class=\"name\">Mine</td>"},
-        {95, "Mine", "2", "OK", "Mine", ">1</td><td class=\"name\">Mine</td><td class=\"score\">95<"},
+        {50, "Mine", "2", "CANNOT_RANK_IN", "Top", ">2</td><td class=\"name\">Mine<span class=\"you\">（あなた）</span></td><td class=\"score\">50<"},
+        {60, "Mine", "2", "CANNOT_RANK_IN", "Top", ">2</td><td class=\"name\">Mine<span class=\"you\">（あなた）</span></td><td class=\"score\">60<"},
+        {70, "Other", "3", "CANNOT_RANK_IN", "Top", ">3</td><td class=\"name\">Mine<span class=\"you\">（あなた）</span></td>"},
+        {95, "Mine", "2", "OK", "Mine",
+         ">1</td><td class=\"name\">Mine<span class=\"you\">（あなた）</span></td><td class=\"score\">95<"},
     };
     for (const auto &step : steps) {
         // Both pages are kept before the entry, so that the entry must replace them.
