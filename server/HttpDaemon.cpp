@@ -552,6 +552,13 @@ void HttpDaemon::Private::sweep()
             if (acked != connection->ackedAtProgress) {
                 connection->ackedAtProgress = acked;
                 connection->answerProgressMs = now;
+                // The library's own idle time counts from its last send, and a
+                // full socket that drains slowly is long not writable: what the
+                // client takes in renews it too (a time-out set anew after none
+                // starts afresh).
+                MHD_set_connection_option(connection->connection, MHD_CONNECTION_OPTION_TIMEOUT, 0u);
+                MHD_set_connection_option(connection->connection, MHD_CONNECTION_OPTION_TIMEOUT,
+                                          unsigned(limits.idleSeconds));
             } else if (now - connection->answerProgressMs >= limitMs) {
                 reason = "answer not read";
             }
