@@ -4,8 +4,11 @@
 // must follow), SIGHUP under entry load with every answer logged, the file
 // modes under umask 022, operator commands that never create a database,
 // --database values that are refused without echoing a password, a stalled
-// access-log reader that holds up neither answers nor the stop.
+// access-log reader that holds up neither answers nor the stop, and a slow
+// reader of a large page that is served whole while it reads and cut, in
+// the access log too, once it stops.
 #include "server/TextEscape.h"
+#include "server/support/DirectConnection.h"
 #include "server/support/ServerProcess.h"
 #include "server/support/TestDatabase.h"
 
@@ -18,7 +21,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +46,7 @@ private slots:
     void badDatabaseUrlsNeverEchoThePassword_data();
     void badDatabaseUrlsNeverEchoThePassword();
     void stalledAccessLogHoldsUpNothing();
+    void slowReaderOfALargePage();
     void escapingForTerminalAndLog();
 
 private:
@@ -338,6 +346,88 @@ void tst_RankingOperator::stalledAccessLogHoldsUpNothing()
     QCOMPARE(server.exitCode(), 0);
     errors += server.readAllStandardError();
     QVERIFY2(errors.contains("lines of the access log dropped"), errors.constData());
+}
+
+namespace {
+
+// A client whose side holds little: what it has not read stays with the
+// server, as with a reader on a slow line.
+int slowClient(quint16 port, const QByteArray &request)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 16 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::send(fd, request.constData(), size_t(request.size()), 0) != request.size()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads at most limit bytes within waitMs; -1 once the server has closed.
+qint64 readSome(int fd, qint64 limit, int waitMs)
+{
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, waitMs) <= 0)
+        return 0;
+    static char buffer[64 * 1024];
+    const ssize_t got = ::recv(fd, buffer, size_t(std::min<qint64>(limit, sizeof buffer)), 0);
+    return got > 0 ? got : -1;
+}
+
+} // namespace
+
+void tst_RankingOperator::slowReaderOfALargePage()
+{
+    // 20 000 installations, all among the first rows: a page of about 12 MB,
+    // far more than the sockets' buffers hold.
+    const QStringList options{"--top", "10000", "--idle-timeout", "1", "--rate", "0"};
+    QVERIFY(startServer(options));
+    QCOMPARE(m_server->terminate(), 0);
+    QVERIFY(DirectConnection(m_url).exec(
+        QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+                       "INSERT INTO entry_log (id, at_ms, client, uid, name, mode, score, answer) "
+                       "SELECT i, %1, '127.0.0.1', CAST(10000000000000000 + i AS TEXT), 'player' || i, i % 2, "
+                       "i % 302, 'OK' FROM n")
+            .arg(QDateTime::currentMSecsSinceEpoch())));
+    QString error;
+    QVERIFY2(m_server->start(m_url, options, &error), qPrintable(error));
+    const QByteArray request = "GET /wuppet/wpbrand/tovrika/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    static const QRegularExpression logged(QStringLiteral("tovrika/ HTTP/1\\.1\" 200 (\\d+)([^\\n]*)"));
+
+    // Four seconds of slow reading, well past the idle time, then at once:
+    // the whole answer, logged whole.
+    int fd = slowClient(m_server->port(), request);
+    QVERIFY(fd >= 0);
+    qint64 received = 0, got = 0;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (got >= 0 && elapsed.elapsed() < 4000) {
+        received += std::max<qint64>(got = readSome(fd, 32 * 1024, 100), 0);
+        QThread::msleep(100);
+    }
+    while (got >= 0 && elapsed.elapsed() < 60000)
+        received += std::max<qint64>(got = readSome(fd, 64 * 1024, 1000), 0);
+    ::close(fd);
+    QTRY_VERIFY_WITH_TIMEOUT(logged.match(QString::fromLatin1(m_server->standardOutput())).hasMatch(), 10000);
+    QRegularExpressionMatch line = logged.match(QString::fromLatin1(m_server->standardOutput()));
+    QVERIFY2(line.captured(1).toLongLong() > 10'000'000 && line.captured(2).isEmpty(), qPrintable(line.captured(0)));
+    QVERIFY2(received > line.captured(1).toLongLong(), qPrintable(QString::number(received)));
+
+    // A reader that stops is cut, and the access log says so.
+    fd = slowClient(m_server->port(), request);
+    QVERIFY(fd >= 0);
+    received = 0;
+    while (received < 1'000'000 && (got = readSome(fd, 64 * 1024, 1000)) >= 0)
+        received += got;
+    QTRY_VERIFY_WITH_TIMEOUT(m_server->standardOutput().count("tovrika/ HTTP/1.1\" 200") == 2, 20000);
+    ::close(fd);
+    QVERIFY2(m_server->standardOutput().trimmed().endsWith(" cut"), m_server->standardOutput().right(200).constData());
 }
 
 void tst_RankingOperator::escapingForTerminalAndLog()
