@@ -85,6 +85,8 @@ http {
     server {
         listen 127.0.0.1:$nginx_port;
         root $dir/www;
+        # A compressed copy beside each file, as the server keeps one beside its page.
+        gzip_static on;
         default_type "text/html; charset=utf-8";
         location = /cgi-bin/tovrika/tovrentry.cgi { default_type "text/plain; charset=utf-8"; return 200 "OK"; }
     }
@@ -219,6 +221,19 @@ for backend in "${backends[@]}"; do
             echo "$theirs"
             ratio "page $kind / nginx" "$(rate_of "$ours")" "$(rate_of "$theirs")"
         done
+        # Compressed, as a browser asks for it: ours from the kept copy, nginx's from plain.html.gz.
+        gzip -6 -k -f "$work/nginx/www/plain.html" && chmod 644 "$work/nginx/www/plain.html.gz"
+        page_url="http://127.0.0.1:$port/wuppet/wpbrand/tovrika/"
+        echo "page bytes: $(stat -c %s "$work/nginx/www/plain.html") plain," \
+            "$(curl -s -H 'Accept-Encoding: gzip' "$page_url" | wc -c) gzip from the server," \
+            "$(stat -c %s "$work/nginx/www/plain.html.gz") gzip -6"
+        what="page gzip, 8 clients"
+        ours=$(measure -t2 -c8 -d"${seconds}s" -H 'Accept-Encoding: gzip' "$page_url")
+        echo "$ours"
+        what="nginx, gzip_static"
+        theirs=$(measure -t2 -c8 -d"${seconds}s" -H 'Accept-Encoding: gzip' "http://127.0.0.1:$nginx_port/plain.html")
+        echo "$theirs"
+        ratio "page gzip / nginx" "$(rate_of "$ours")" "$(rate_of "$theirs")"
         # Visitors who each come once: nothing of theirs is kept yet.
         what="page, a new visitor each"
         measure -t2 -c8 -d"${seconds}s" -s "$here/server/visitors.lua" "http://127.0.0.1:$port"
