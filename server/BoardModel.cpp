@@ -3,20 +3,132 @@
 #include "protocol/RankingProtocol.h"
 
 #include <QDateTime>
+#include <QIODevice>
+
+#include <zlib.h>
 
 #include <algorithm>
+#include <type_traits>
+
+namespace {
+
+constexpr int DigitBits = 57; // 10^17 < 2^57
+constexpr quint32 OddName = 0x80000000u;
+constexpr qint64 DayMs = 24 * 3600 * 1000;
+
+int nameCode(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return 1 + (u - '0');
+    if (u >= 'A' && u <= 'Z')
+        return 11 + (u - 'A');
+    return 37 + (u - 'a');
+}
+
+QChar nameChar(int code)
+{
+    if (code <= 10)
+        return QChar(u'0' + (code - 1));
+    if (code <= 36)
+        return QChar(u'A' + (code - 11));
+    return QChar(u'a' + (code - 37));
+}
+
+} // namespace
 
 BoardModel::BoardModel(int top, QTimeZone zone) : m_top(top), m_zone(std::move(zone)) {}
 
-quint32 BoardModel::intern(QHash<QString, quint32> &index, QList<QString> &values, const QString &value)
+QString BoardModel::printOf(const LogRow &row)
 {
-    const auto found = index.constFind(value);
-    if (found != index.cend())
-        return found.value();
-    const quint32 number = quint32(values.size());
-    values.append(value);
-    index.insert(value, number);
-    return number;
+    return QStringLiteral("%1|%2|%3|%4|%5|%6")
+        .arg(row.atMs)
+        .arg(int(row.kind))
+        .arg(row.userId)
+        .arg(row.mode)
+        .arg(row.score)
+        .arg(row.name);
+}
+
+QString BoardModel::positionPrint() const
+{
+    LogRow row;
+    row.atMs = m_print.atMs;
+    row.kind = m_print.kind;
+    row.userId = userText(m_print.user);
+    row.mode = m_print.mode;
+    row.score = m_print.score;
+    row.name = nameText(m_print.name);
+    return printOf(row);
+}
+
+std::optional<BoardModel::UserKey> BoardModel::findUser(const QString &userId) const
+{
+    if (RankingProtocol::isValidUserId(userId)) {
+        const bool negative = userId.startsWith(u'-');
+        const QStringView digits = QStringView(userId).mid(negative ? 1 : 0);
+        quint64 value = 0;
+        for (QChar c : digits)
+            value = value * 10 + (c.unicode() - u'0');
+        return value | quint64(digits.size()) << DigitBits | quint64(negative) << 62;
+    }
+    const auto found = m_oddUserIndex.constFind(userId);
+    if (found == m_oddUserIndex.cend())
+        return std::nullopt;
+    return found.value();
+}
+
+BoardModel::UserKey BoardModel::userKey(const QString &userId)
+{
+    if (const std::optional<UserKey> known = findUser(userId))
+        return *known;
+    const UserKey key = OddUser | quint64(m_oddUsers.size());
+    m_oddUsers.append(userId);
+    m_oddUserIndex.insert(userId, key);
+    return key;
+}
+
+QString BoardModel::userText(UserKey user) const
+{
+    if (user & OddUser)
+        return m_oddUsers.value(qsizetype(user & ~OddUser));
+    const int length = int(user >> DigitBits) & 31;
+    const QString digits = QString::number(user & ((quint64(1) << DigitBits) - 1)).rightJustified(length, u'0');
+    return (user >> 62 & 1) ? QLatin1Char('-') + digits : digits;
+}
+
+BoardModel::PackedName BoardModel::pack(const QString &name)
+{
+    PackedName packed;
+    if (name.isEmpty() || RankingProtocol::isValidName(name)) {
+        unsigned __int128 bits = 0;
+        for (qsizetype i = 0; i < name.size(); ++i)
+            bits |= (unsigned __int128)nameCode(name.at(i)) << (6 * i);
+        for (int part = 0; part < 3; ++part)
+            packed.part[part] = quint32(bits >> (32 * part));
+        return packed;
+    }
+    auto found = m_oddNameIndex.constFind(name);
+    if (found == m_oddNameIndex.cend()) {
+        found = m_oddNameIndex.insert(name, quint32(m_oddNames.size()));
+        m_oddNames.append(name);
+    }
+    packed.part[0] = found.value();
+    packed.part[2] = OddName;
+    return packed;
+}
+
+QString BoardModel::nameText(const PackedName &name) const
+{
+    if (name.part[2] & OddName)
+        return m_oddNames.value(name.part[0]);
+    unsigned __int128 bits = 0;
+    for (int part = 0; part < 3; ++part)
+        bits |= (unsigned __int128)name.part[part] << (32 * part);
+    QString text;
+    for (; bits != 0; bits >>= 6)
+        text.append(nameChar(int(bits & 63)));
+    return text;
 }
 
 qint64 BoardModel::higher(const BoardData &data, qint32 score) const
@@ -27,15 +139,36 @@ qint64 BoardModel::higher(const BoardData &data, qint32 score) const
     return rows;
 }
 
-BoardModel::BoardData &BoardModel::touch(qint64 key)
+qint64 BoardModel::openFrom(Board board) const
 {
-    BoardData &data = m_boards[key];
-    if (m_trying && !m_undoFirst.contains(key))
-        m_undoFirst.insert(key, data.first);
-    return data;
+    if (board == Board::All)
+        return 0;
+    // Whole minutes, so that the answer is kept until the newest stamp moves on by one.
+    const qint64 minute = m_newestMs / 60000;
+    if (minute != m_openCacheMinute) {
+        const qint64 dayBefore = minute * 60000 - DayMs;
+        m_openCache[0] = periodKey(Board::Today, dayBefore, m_zone);
+        m_openCache[1] = periodKey(Board::Week, dayBefore, m_zone);
+        m_openCacheMinute = minute;
+    }
+    return m_openCache[board == Board::Today ? 0 : 1];
 }
 
-void BoardModel::remember(qint64 key, quint32 user, const BoardData &data)
+void BoardModel::letGoOfClosed()
+{
+    if (m_trying || openFrom(Board::Today) <= m_closedSwept)
+        return;
+    m_closedSwept = openFrom(Board::Today);
+    m_boards.removeIf([this](const auto &board) { return !isOpen(board.key()); });
+}
+
+void BoardModel::keepFirst(qint64 key, const BoardData &data)
+{
+    if (m_trying && !m_undoFirst.contains(key))
+        m_undoFirst.insert(key, data.first);
+}
+
+void BoardModel::remember(qint64 key, UserKey user, const BoardData &data)
 {
     if (!m_trying)
         return;
@@ -51,7 +184,7 @@ bool BoardModel::ranksIn(const BoardData &data, qint32 score) const
     return higher(data, score) < m_top;
 }
 
-void BoardModel::put(BoardData &data, quint32 user, const Row &row)
+void BoardModel::put(BoardData &data, UserKey user, const Row &row)
 {
     auto existing = data.rows.find(user);
     if (existing != data.rows.end()) {
@@ -77,7 +210,7 @@ void BoardModel::put(BoardData &data, quint32 user, const Row &row)
     }
 }
 
-void BoardModel::erase(BoardData &data, quint32 user)
+void BoardModel::erase(BoardData &data, UserKey user)
 {
     const auto existing = data.rows.constFind(user);
     if (existing == data.rows.cend())
@@ -111,32 +244,17 @@ void BoardModel::refreshFirst(BoardData &data)
     }
 }
 
-void BoardModel::refreshStale()
+void BoardModel::takeOff(UserKey user, int mode)
 {
-    for (qint64 key : std::as_const(m_stale)) {
-        BoardData &data = m_boards[key];
-        if (data.firstStale)
-            refreshFirst(data);
-    }
-    m_stale.clear();
-}
-
-void BoardModel::takeOff(quint32 user, int mode)
-{
-    QList<qint64> &keys = m_boardsOf[user];
-    QList<qint64> kept;
-    for (qint64 key : std::as_const(keys)) {
-        if (mode >= 0 && int(key % 8) / BoardCount != mode) {
-            kept.append(key);
+    for (auto board = m_boards.begin(); board != m_boards.end(); ++board) {
+        if ((mode >= 0 && int(board.key() % 8) / BoardCount != mode) || !board->rows.contains(user))
             continue;
-        }
-        BoardData &data = touch(key);
-        remember(key, user, data);
-        erase(data, user);
-        if (data.firstStale)
-            m_stale.append(key);
+        keepFirst(board.key(), *board);
+        remember(board.key(), user, *board);
+        erase(*board, user);
+        if (board->firstStale)
+            refreshFirst(*board);
     }
-    keys = kept;
 }
 
 EntryAnswer BoardModel::apply(const LogRow &row, bool *rowsChanged)
@@ -144,7 +262,8 @@ EntryAnswer BoardModel::apply(const LogRow &row, bool *rowsChanged)
     if (row.id <= m_position)
         return EntryAnswer::CannotRankIn;
     m_position = row.id;
-    const quint32 user = intern(m_userIndex, m_userIds, row.userId);
+    const UserKey user = userKey(row.userId);
+    m_print = Print{row.atMs, row.kind, user, row.mode, row.score, pack(row.name)};
     auto ban = [&](bool banned) {
         if (m_trying)
             m_undoBans.emplace_back(user, m_banned.contains(user));
@@ -155,14 +274,17 @@ EntryAnswer BoardModel::apply(const LogRow &row, bool *rowsChanged)
     case LogRow::Kind::Entry: {
         if (row.removed || m_banned.contains(user) || row.mode < 0 || row.mode >= RankingProtocol::ModeCount)
             break;
-        const Row made{intern(m_nameIndex, m_names, row.name), row.score, row.atMs, row.id};
+        m_newestMs = std::max(m_newestMs, row.atMs);
+        const Row made{pack(row.name), row.score, row.atMs, row.id};
         for (Board board : AllBoards) {
-            const qint64 key = boardKey(row.mode, board, periodKey(board, row.atMs, m_zone));
-            BoardData &data = touch(key);
+            const qint64 period = periodKey(board, row.atMs, m_zone);
+            if (period < openFrom(board))
+                continue;
+            const qint64 key = boardKey(row.mode, board, period);
+            BoardData &data = m_boards[key];
+            keepFirst(key, data);
             const auto existing = data.rows.constFind(user);
             if (existing == data.rows.cend() || existing->score < row.score) {
-                if (existing == data.rows.cend())
-                    m_boardsOf[user].append(key);
                 remember(key, user, data);
                 put(data, user, made);
             } else if (existing->score > row.score) {
@@ -191,7 +313,7 @@ EntryAnswer BoardModel::apply(const LogRow &row, bool *rowsChanged)
     }
     if (row.kind != LogRow::Kind::Entry && rowsChanged)
         *rowsChanged = true;
-    refreshStale();
+    letGoOfClosed();
     return ranksIn ? EntryAnswer::Ok : EntryAnswer::CannotRankIn;
 }
 
@@ -202,6 +324,8 @@ void BoardModel::begin()
     m_undoFirst.clear();
     m_undoBans.clear();
     m_undoPosition = m_position;
+    m_undoPrint = m_print;
+    m_undoNewestMs = m_newestMs;
 }
 
 void BoardModel::commit()
@@ -216,7 +340,6 @@ void BoardModel::rollback()
 {
     for (auto undo = m_undo.rbegin(); undo != m_undo.rend(); ++undo) {
         BoardData &data = m_boards[undo->key];
-        QList<qint64> &keys = m_boardsOf[undo->user];
         const auto current = data.rows.find(undo->user);
         if (current != data.rows.end()) {
             auto count = data.counts.find(current->score);
@@ -227,10 +350,6 @@ void BoardModel::rollback()
         if (undo->had) {
             data.rows.insert(undo->user, undo->row);
             ++data.counts[undo->row.score];
-            if (!keys.contains(undo->key))
-                keys.append(undo->key);
-        } else {
-            keys.removeOne(undo->key);
         }
     }
     for (auto it = m_undoFirst.begin(); it != m_undoFirst.end(); ++it) {
@@ -241,6 +360,8 @@ void BoardModel::rollback()
     for (auto ban = m_undoBans.rbegin(); ban != m_undoBans.rend(); ++ban)
         ban->second ? void(m_banned.insert(ban->first)) : void(m_banned.remove(ban->first));
     m_position = m_undoPosition;
+    m_print = m_undoPrint;
+    m_newestMs = m_undoNewestMs;
     commit();
 }
 
@@ -250,9 +371,9 @@ const BoardModel::BoardData *BoardModel::find(int mode, Board board, qint64 nowM
     return found == m_boards.cend() ? nullptr : &found.value();
 }
 
-BoardRow BoardModel::view(quint32 user, const Row &row, int rank) const
+BoardRow BoardModel::view(UserKey user, const Row &row, int rank) const
 {
-    return BoardRow{rank, m_names.value(row.name), m_userIds.value(user), row.score, row.reachedMs};
+    return BoardRow{rank, nameText(row.name), userText(user), row.score, row.reachedMs};
 }
 
 std::optional<BoardView> BoardModel::board(int mode, Board board, const QString &visitorId, qint64 nowMs) const
@@ -263,14 +384,15 @@ std::optional<BoardView> BoardModel::board(int mode, Board board, const QString 
     const BoardData *data = find(mode, board, nowMs);
     if (!data)
         return result;
+    const std::optional<UserKey> visitor = visitorId.isEmpty() ? std::nullopt : findUser(visitorId);
     bool visitorShown = false;
     for (const OrderKey &key : data->first) {
         result.rows.append(view(key.user, data->rows.value(key.user), 0));
-        visitorShown = visitorShown || result.rows.last().userId == visitorId;
+        visitorShown = visitorShown || key.user == visitor;
     }
     assignRanks(result.rows);
     result.total = data->rows.size();
-    if (!visitorId.isEmpty() && !visitorShown)
+    if (visitor && !visitorShown)
         result.visitorBelow = standing(mode, board, visitorId, nowMs).row;
     return result;
 }
@@ -292,38 +414,42 @@ VisitorStanding BoardModel::standing(int mode, Board board, const QString &visit
     if (!data)
         return own;
     own.total = data->rows.size();
-    const auto user = m_userIndex.constFind(visitorId);
-    if (user == m_userIndex.cend())
+    const std::optional<UserKey> user = findUser(visitorId);
+    if (!user)
         return own;
-    const auto row = data->rows.constFind(user.value());
+    const auto row = data->rows.constFind(*user);
     if (row != data->rows.cend())
-        own.row = view(user.value(), *row, int(higher(*data, row->score) + 1));
+        own.row = view(*user, *row, int(higher(*data, row->score) + 1));
     return own;
 }
 
 bool BoardModel::isBanned(const QString &userId) const
 {
-    const auto user = m_userIndex.constFind(userId);
-    return user != m_userIndex.cend() && m_banned.contains(user.value());
+    const std::optional<UserKey> user = findUser(userId);
+    return user && m_banned.contains(*user);
 }
 
 QStringList BoardModel::describe(const QString &userId) const
 {
     QStringList lines;
-    const auto user = m_userIndex.constFind(userId);
-    if (user == m_userIndex.cend())
+    const std::optional<UserKey> user = findUser(userId);
+    if (!user)
         return lines;
-    QList<qint64> keys = m_boardsOf.value(user.value());
+    QList<qint64> keys;
+    for (auto board = m_boards.cbegin(); board != m_boards.cend(); ++board) {
+        if (board->rows.contains(*user))
+            keys.append(board.key());
+    }
     std::sort(keys.begin(), keys.end(), [](qint64 a, qint64 b) { return std::pair(a % 8, a / 8) < std::pair(b % 8, b / 8); });
     for (qint64 key : std::as_const(keys)) {
-        const Row row = m_boards.value(key).rows.value(user.value());
+        const Row row = m_boards.value(key).rows.value(*user);
         const int slot = int(key % 8);
         lines << QStringLiteral("row\tmode %1\t%2 %3\tscore %4\t%5\t%6")
                      .arg(slot / BoardCount)
                      .arg(boardName(Board(slot % BoardCount)))
                      .arg(key / 8)
                      .arg(row.score)
-                     .arg(m_names.value(row.name),
+                     .arg(nameText(row.name),
                           QDateTime::fromMSecsSinceEpoch(row.reachedMs, m_zone)
                               .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t")));
     }
@@ -334,6 +460,8 @@ QStringList BoardModel::dump() const
 {
     QStringList lines;
     for (auto board = m_boards.cbegin(); board != m_boards.cend(); ++board) {
+        if (!isOpen(board.key()))
+            continue;
         std::vector<OrderKey> order;
         for (auto row = board->rows.cbegin(); row != board->rows.cend(); ++row)
             order.push_back(OrderKey{row->score, row->reachedMs, row->seq, row.key()});
@@ -344,14 +472,14 @@ QStringList BoardModel::dump() const
             lines << prefix
                          + QStringLiteral("%1|%2|%3|%4|%5|%6")
                                .arg(++position, 7, 10, QLatin1Char('0'))
-                               .arg(m_userIds.value(key.user), m_names.value(board->rows.value(key.user).name))
+                               .arg(userText(key.user), nameText(board->rows.value(key.user).name))
                                .arg(key.score)
                                .arg(key.reachedMs)
                                .arg(key.seq);
         }
     }
-    for (quint32 user : m_banned)
-        lines << QStringLiteral("banned|") + m_userIds.value(user);
+    for (UserKey user : m_banned)
+        lines << QStringLiteral("banned|") + userText(user);
     lines.sort();
     return lines;
 }

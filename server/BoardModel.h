@@ -13,6 +13,8 @@
 #include <shared_mutex>
 #include <vector>
 
+class QIODevice;
+
 // One line of the entry log: an entry as it arrived, or an operator's act.
 // The log is the only thing stored; everything else is its fold.
 struct LogRow
@@ -52,6 +54,10 @@ enum class EntryAnswer { Ok, CannotRankIn };
 // score is the installation's row there and its competition rank (one more
 // than the rows with a higher score) is at most top; the first rows shown
 // are the rows with such a rank, so the word and the page always agree.
+// A day's and a week's boards close a day after their period: an entry
+// stamped more than a day before the newest entry folded counts only on
+// the boards still open, and closed boards are let go, so that memory holds
+// two days, two weeks and all time whatever the age of the log.
 //
 // Not thread-safe by itself: lock() guards it where several threads share it.
 class BoardModel
@@ -63,6 +69,9 @@ public:
     const QTimeZone &zone() const { return m_zone; }
     // The last log line folded; lines at or below it are skipped.
     qint64 position() const { return m_position; }
+    // What the last line folded says, to tell that a log still holds it.
+    QString positionPrint() const;
+    static QString printOf(const LogRow &row);
 
     // Folds one line; its answer for an entry (CannotRankIn for an act or a
     // line already folded). rowsChanged, when given, is set when first rows
@@ -82,17 +91,36 @@ public:
     bool isBanned(const QString &userId) const;
     // An ID's rows, one text line each, for the operator.
     QStringList describe(const QString &userId) const;
-    // Every board of every period, one text line a row, ordered: for
-    // comparing two folds.
+    // Every open board, one text line a row, ordered: for comparing two folds.
     QStringList dump() const;
-    qsizetype installations() const { return m_userIds.size(); }
+
+    // The whole fold as bytes of this build's own format, for a snapshot
+    // read back by the same program on the same machine.
+    bool save(QIODevice &out) const;
+    // Reads what save() wrote into this model, which must hold nothing yet;
+    // false with the reason, and the model left empty, when the bytes are
+    // not whole or of another format or zone.
+    bool load(QIODevice &in, QString *error);
+    // Forgets the whole fold, as a new model.
+    void clear();
 
     std::shared_mutex &lock() const { return m_lock; }
 
 private:
+    // An installation's ID as one number. The IDs entries carry ("-" and up
+    // to 17 digits) pack with their length, so that "007" and "7" differ;
+    // any other text (an operator's typo) is numbered in m_oddUsers.
+    using UserKey = quint64;
+    static constexpr UserKey OddUser = UserKey(1) << 63;
+    // A name of up to 15 ASCII letters and digits, six bits a character;
+    // any other name is numbered in m_oddNames.
+    struct PackedName
+    {
+        quint32 part[3] = {0, 0, 0};
+    };
     struct Row
     {
-        quint32 name = 0;
+        PackedName name;
         qint32 score = 0;
         qint64 reachedMs = 0;
         qint64 seq = 0;
@@ -103,7 +131,7 @@ private:
         qint32 score;
         qint64 reachedMs;
         qint64 seq;
-        quint32 user;
+        UserKey user;
         bool operator<(const OrderKey &other) const
         {
             if (score != other.score)
@@ -117,7 +145,7 @@ private:
     };
     struct BoardData
     {
-        QHash<quint32, Row> rows;
+        QHash<UserKey, Row> rows;
         // Rows by score, highest first: ranks and shares without counting rows.
         std::map<qint32, qint64, std::greater<qint32>> counts;
         // Exactly the rows whose competition rank is at most top, in board order.
@@ -126,39 +154,59 @@ private:
     };
     // (mode, board) in the low bits, the period above.
     static qint64 boardKey(int mode, Board board, qint64 period) { return period * 8 + boardSlot(mode, board); }
-    quint32 intern(QHash<QString, quint32> &index, QList<QString> &values, const QString &value);
+    static Board boardOf(qint64 key) { return Board(int(key % 8) % BoardCount); }
+    UserKey userKey(const QString &userId);
+    std::optional<UserKey> findUser(const QString &userId) const;
+    QString userText(UserKey user) const;
+    PackedName pack(const QString &name);
+    QString nameText(const PackedName &name) const;
     qint64 higher(const BoardData &data, qint32 score) const;
     // Whether a row of this score (on the board already) has a rank of at most top.
     bool ranksIn(const BoardData &data, qint32 score) const;
-    BoardData &touch(qint64 key);
-    void remember(qint64 key, quint32 user, const BoardData &data);
-    void put(BoardData &data, quint32 user, const Row &row);
-    void erase(BoardData &data, quint32 user);
+    // The oldest period still open on a day's or a week's boards.
+    qint64 openFrom(Board board) const;
+    bool isOpen(qint64 key) const { return key / 8 >= openFrom(boardOf(key)); }
+    void letGoOfClosed();
+    void keepFirst(qint64 key, const BoardData &data);
+    void remember(qint64 key, UserKey user, const BoardData &data);
+    void put(BoardData &data, UserKey user, const Row &row);
+    void erase(BoardData &data, UserKey user);
     void refreshFirst(BoardData &data);
-    // Makes the first rows of boards that lost a row whole again.
-    void refreshStale();
     const BoardData *find(int mode, Board board, qint64 nowMs) const;
-    BoardRow view(quint32 user, const Row &row, int rank) const;
-    void takeOff(quint32 user, int mode);
+    BoardRow view(UserKey user, const Row &row, int rank) const;
+    void takeOff(UserKey user, int mode);
 
     int m_top;
     QTimeZone m_zone;
     qint64 m_position = 0;
+    // The last line folded, as far as positionPrint() tells it.
+    struct Print
+    {
+        qint64 atMs = 0;
+        LogRow::Kind kind = LogRow::Kind::Entry;
+        UserKey user = 0;
+        qint32 mode = 0;
+        qint32 score = 0;
+        PackedName name;
+    };
+    Print m_print;
+    // The latest stamp of an entry folded: it decides which periods are open.
+    qint64 m_newestMs = 0;
+    mutable qint64 m_openCacheMinute = -1;
+    mutable qint64 m_openCache[2] = {0, 0};
+    qint64 m_closedSwept = 0;
     QHash<qint64, BoardData> m_boards;
-    // Which boards an installation has rows on, for removals and bans.
-    QHash<quint32, QList<qint64>> m_boardsOf;
-    QSet<quint32> m_banned;
-    QList<qint64> m_stale;
-    QHash<QString, quint32> m_userIndex;
-    QList<QString> m_userIds;
-    QHash<QString, quint32> m_nameIndex;
-    QList<QString> m_names;
+    QSet<UserKey> m_banned;
+    QList<QString> m_oddUsers;
+    QHash<QString, UserKey> m_oddUserIndex;
+    QList<QString> m_oddNames;
+    QHash<QString, quint32> m_oddNameIndex;
 
     // Undo records of the batch being tried.
     struct Undo
     {
         qint64 key;
-        quint32 user;
+        UserKey user;
         bool had;
         Row row;
     };
@@ -166,8 +214,10 @@ private:
     std::vector<Undo> m_undo;
     // The first rows of each board the batch touched, as they were.
     QHash<qint64, std::set<OrderKey>> m_undoFirst;
-    std::vector<std::pair<quint32, bool>> m_undoBans;
+    std::vector<std::pair<UserKey, bool>> m_undoBans;
     qint64 m_undoPosition = 0;
+    Print m_undoPrint;
+    qint64 m_undoNewestMs = 0;
 
     mutable std::shared_mutex m_lock;
 };

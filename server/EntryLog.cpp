@@ -40,30 +40,55 @@ void EntryLog::disconnect()
         QSqlDatabase::removeDatabase(m_connectionName);
 }
 
-bool EntryLog::readAfter(qint64 position, const std::function<void(const LogRow &)> &fold, QString *error)
+namespace {
+const QString LineColumns = QStringLiteral("SELECT id, kind, at_ms, client, uid, name, mode, score, removed FROM entry_log ");
+
+LogRow lineOf(const QSqlQuery &query)
+{
+    LogRow row;
+    row.id = query.value(0).toLongLong();
+    row.kind = LogRow::Kind(query.value(1).toInt());
+    row.atMs = query.value(2).toLongLong();
+    row.client = query.value(3).toString();
+    row.userId = query.value(4).toString();
+    row.name = query.value(5).toString();
+    row.mode = query.value(6).toInt();
+    row.score = query.value(7).toInt();
+    row.removed = query.value(8).toInt() != 0;
+    return row;
+}
+
+bool failed(const QSqlQuery &query, QString *error)
+{
+    *error = QStringLiteral("cannot read the log: ") + query.lastError().text();
+    return false;
+}
+} // namespace
+
+bool EntryLog::readAfter(qint64 position, const std::function<bool(const LogRow &)> &fold, QString *error)
 {
     QSqlQuery query(database());
     query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral("SELECT id, kind, at_ms, client, uid, name, mode, score, removed "
-                                      "FROM entry_log WHERE id > ? ORDER BY id")))
-        return *error = QStringLiteral("cannot read the log: ") + query.lastError().text(), false;
+    if (!query.prepare(LineColumns + QStringLiteral("WHERE id > ? ORDER BY id")))
+        return failed(query, error);
     query.bindValue(0, position);
     if (!query.exec())
-        return *error = QStringLiteral("cannot read the log: ") + query.lastError().text(), false;
-    LogRow row;
+        return failed(query, error);
     while (query.next()) {
-        row.id = query.value(0).toLongLong();
-        row.kind = LogRow::Kind(query.value(1).toInt());
-        row.atMs = query.value(2).toLongLong();
-        row.client = query.value(3).toString();
-        row.userId = query.value(4).toString();
-        row.name = query.value(5).toString();
-        row.mode = query.value(6).toInt();
-        row.score = query.value(7).toInt();
-        row.removed = query.value(8).toInt() != 0;
-        fold(row);
+        if (!fold(lineOf(query)))
+            return true;
     }
-    if (query.lastError().isValid())
-        return *error = QStringLiteral("cannot read the log: ") + query.lastError().text(), false;
-    return true;
+    return !query.lastError().isValid() || failed(query, error);
+}
+
+bool EntryLog::readAt(qint64 position, std::optional<LogRow> *found, QString *error)
+{
+    QSqlQuery query(database());
+    if (!query.prepare(LineColumns + QStringLiteral("WHERE id = ?")))
+        return failed(query, error);
+    query.bindValue(0, position);
+    if (!query.exec())
+        return failed(query, error);
+    *found = query.next() ? std::optional(lineOf(query)) : std::nullopt;
+    return !query.lastError().isValid() || failed(query, error);
 }

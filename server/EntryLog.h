@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 // What the entry log needs of a database, one class for each: a connection
 // with the session it needs, the append of a batch of lines durably and in
@@ -52,9 +53,11 @@ public:
     // Within the append's transaction: tells the other connections, at the commit.
     virtual bool announce(bool rowsChanged, QString *error) = 0;
 
-    // The lines after a position, in order, each given to fold; false when
-    // the database failed.
-    bool readAfter(qint64 position, const std::function<void(const LogRow &)> &fold, QString *error);
+    // The lines after a position, in order, each given to fold until it
+    // returns false; false when the database failed.
+    bool readAfter(qint64 position, const std::function<bool(const LogRow &)> &fold, QString *error);
+    // The line at a position; nullopt in found when there is none.
+    bool readAt(qint64 position, std::optional<LogRow> *found, QString *error);
 
     // The means to end a call of this connection that waits past the deadline.
     virtual std::function<void()> cutter(QDeadlineTimer deadline) = 0;

@@ -66,6 +66,7 @@ private:
 
 RankingServer::RankingServer(ServerOptions options, DatabaseConfig database, QObject *parent)
     : QObject(parent), m_options(std::move(options)),
+      m_snapshotFile(snapshotFile(m_options.snapshot, database)),
       m_worker(std::make_unique<StoreWorker>(std::move(database), m_options.top, m_options.zone)),
       m_rate(m_options.rate)
 {
@@ -96,9 +97,16 @@ void RankingServer::settled()
     });
 }
 
+void RankingServer::setStartInterrupt(std::function<bool()> interrupted)
+{
+    m_worker->setInterrupt(std::move(interrupted));
+}
+
 bool RankingServer::start(QString *error)
 {
     m_worker->setGroupCommit(m_options.groupCommit);
+    if (!m_snapshotFile.isEmpty())
+        m_worker->setSnapshot(m_snapshotFile, m_options.snapshotSeconds);
     m_worker->setChangeObserver([this](bool rows) { m_pages.changed(rows); });
     m_worker->setCommitObserver([this](int entries, double seconds, bool committed) {
         m_metrics.countCommit(entries, seconds, committed);

@@ -12,6 +12,8 @@
 #include <QTimer>
 
 #include <atomic>
+#include <functional>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -32,6 +34,8 @@ public:
 
     // Opens the database and starts listening; false with a message otherwise.
     bool start(QString *error);
+    // Asked while start() folds the log: true ends the start (a stop signal).
+    void setStartInterrupt(std::function<bool()> interrupted);
     quint16 port() const;
     // Where /metrics is served; 0 when it is not.
     quint16 metricsPort() const;
@@ -62,6 +66,7 @@ private:
     void stopAll();
 
     ServerOptions m_options;
+    QString m_snapshotFile;
     std::unique_ptr<StoreWorker> m_worker;
     std::unique_ptr<HttpDaemon> m_http;
     Metrics m_metrics;

@@ -1,8 +1,10 @@
 #include "server/RankingStore.h"
 
+#include "server/BoardSnapshot.h"
 #include "server/EntryLog.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -42,6 +44,8 @@ bool RankingStore::open(QString *error)
     close();
     m_lastError.clear();
     const bool ok = ensureOpen();
+    // Only the first fold may be stopped: later ones run inside appends.
+    m_interrupted = nullptr;
     if (!ok && error)
         *error = m_lastError;
     return ok;
@@ -71,6 +75,8 @@ bool RankingStore::ensureOpen()
     if (!m_model)
         m_model = std::make_shared<BoardModel>(m_top, m_zone);
     m_open = true;
+    if (!m_snapshotPath.isEmpty() && m_snapshotNote.isEmpty())
+        readSnapshot();
     // What others appended while the connection was closed.
     bool rows = false;
     if (!catchUp(&rows)) {
@@ -244,22 +250,64 @@ bool RankingStore::checkZone(QSqlQuery &query)
     return true;
 }
 
+void RankingStore::readSnapshot()
+{
+    QElapsedTimer timer;
+    timer.start();
+    std::unique_lock lock(m_model->lock());
+    QString why;
+    std::optional<LogRow> last;
+    if (m_model->position() != 0) {
+        why = QStringLiteral("the boards were folded already");
+    } else if (BoardSnapshot::read(m_snapshotPath, *m_model, &why)) {
+        if (!m_log->readAt(m_model->position(), &last, &why))
+            m_model->clear();
+        else if (!last || BoardModel::printOf(*last) != m_model->positionPrint())
+            why = QStringLiteral("the log no longer holds line %1 as it was").arg(m_model->position()), m_model->clear();
+    }
+    if (m_model->position() == 0) {
+        m_snapshotNote = QStringLiteral("the snapshot %1 was left aside (%2): the log is folded whole")
+                             .arg(m_snapshotPath, why);
+        return;
+    }
+    m_snapshotPosition = m_model->position();
+    m_snapshotNote = QStringLiteral("the boards up to log line %1 read from %2 in %3 s")
+                         .arg(m_model->position())
+                         .arg(m_snapshotPath)
+                         .arg(timer.elapsed() / 1000.0, 0, 'f', 2);
+}
+
 bool RankingStore::catchUp(bool *rowsChanged)
 {
-    // Read before the model is locked: pages are rendered meanwhile.
+    // Read before the model is locked, and folded a part at a time: pages
+    // are rendered meanwhile, and a long start-up holds few lines at once.
+    constexpr qsizetype Part = 20000;
     QList<LogRow> rows;
+    rows.reserve(Part);
     QString error;
     const qint64 position = [&] {
         std::shared_lock lock(m_model->lock());
         return m_model->position();
     }();
-    if (!m_log->readAfter(position, [&](const LogRow &row) { rows.append(row); }, &error))
+    bool interrupted = false;
+    auto fold = [&] {
+        std::unique_lock lock(m_model->lock());
+        for (const LogRow &row : std::as_const(rows))
+            m_model->apply(row, rowsChanged);
+        rows.clear();
+        interrupted = m_interrupted && m_interrupted();
+        return !interrupted;
+    };
+    const bool read = m_log->readAfter(position, [&](const LogRow &row) {
+        rows.append(row);
+        return rows.size() < Part || fold();
+    }, &error);
+    if (!read)
         return fail(error);
-    if (rows.isEmpty())
-        return true;
-    std::unique_lock lock(m_model->lock());
-    for (const LogRow &row : std::as_const(rows))
-        m_model->apply(row, rowsChanged);
+    if (interrupted)
+        return fail(QStringLiteral("stopped while folding the log"));
+    if (!rows.isEmpty())
+        fold();
     return true;
 }
 
@@ -536,10 +584,11 @@ bool RankingStore::rebuild(qint64 *replayed)
         until = m_model->position();
     }
     if (!m_log->readAfter(0, [&](const LogRow &row) {
-            if (row.id <= until) {
-                fresh.apply(row);
-                ++*replayed;
-            }
+            if (row.id > until)
+                return false;
+            fresh.apply(row);
+            ++*replayed;
+            return true;
         }, &error))
         return fail(error);
     std::shared_lock lock(m_model->lock());

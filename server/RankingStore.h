@@ -47,6 +47,16 @@ public:
     RankingStore(const RankingStore &) = delete;
     RankingStore &operator=(const RankingStore &) = delete;
 
+    // A snapshot of the boards that the first open() reads, so that only
+    // the log lines after it are folded (see BoardSnapshot).
+    void setSnapshotFile(const QString &path) { m_snapshotPath = path; }
+    // What the first open() made of the snapshot, for the operator.
+    QString snapshotNote() const { return m_snapshotNote; }
+    // The log line the snapshot read covers; 0 when none was read.
+    qint64 snapshotPosition() const { return m_snapshotPosition; }
+    // Asked between parts of a long fold: true ends open() with an error.
+    void setInterrupt(std::function<bool()> interrupted) { m_interrupted = std::move(interrupted); }
+
     // Connects, creates or migrates the schema, and folds the log.
     bool open(QString *error);
     void close();
@@ -117,6 +127,9 @@ private:
     bool createSchema(class QSqlQuery &query);
     bool migrateFromVersion3(class QSqlQuery &query);
     bool checkZone(class QSqlQuery &query);
+    // Reads the snapshot into the empty model when the log still holds the
+    // line it ends with.
+    void readSnapshot();
     // Reads the lines after the model's position and folds them.
     bool catchUp(bool *rowsChanged);
     // Appends lines (ids given here) in one transaction; their answers.
@@ -138,6 +151,10 @@ private:
     QDeadlineTimer m_reopen;
     std::function<void(bool rows)> m_changeListener;
     std::unique_ptr<Watchdog> m_watchdog;
+    QString m_snapshotPath;
+    QString m_snapshotNote;
+    qint64 m_snapshotPosition = 0;
+    std::function<bool()> m_interrupted;
     // A cut seen by close() before disarmDeadline() asked.
     Watchdog::Cut m_cutBeforeClose = Watchdog::Cut::None;
 };

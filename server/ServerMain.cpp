@@ -19,9 +19,13 @@
 namespace {
 
 int signalPipe[2] = {-1, -1};
+// Set by a stop signal, for the start-up that runs before the event loop.
+volatile std::sig_atomic_t stopAsked = 0;
 
 void onSignal(int number)
 {
+    if (number == SIGTERM || number == SIGINT || number == SIGQUIT)
+        stopAsked = 1;
     const char byte = char(number);
     // Only async-signal-safe work here: the event loop does the rest.
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
@@ -108,8 +112,14 @@ int runRankingServer(int argc, char *argv[])
         return 1;
     }
     RankingServer server(parsed.options, database.config);
+    server.setStartInterrupt([] { return stopAsked != 0; });
     QString error;
     if (!server.start(&error)) {
+        // A stop asked for while the log was folded is a clean stop.
+        if (stopAsked) {
+            std::fprintf(stderr, "tovrika-ranking: stopped before serving\n");
+            return 0;
+        }
         std::fprintf(stderr, "tovrika-ranking: %s\n", qPrintable(error));
         return 1;
     }

@@ -1,5 +1,7 @@
 #include "server/ServerOptions.h"
 
+#include "server/DatabaseConfig.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -46,6 +48,15 @@ QString defaultDatabasePath()
     if (dataHome.isEmpty())
         dataHome = QDir::homePath() + QStringLiteral("/.local/share");
     return dataHome + QStringLiteral("/tovrika-ranking/ranking.sqlite");
+}
+
+QString snapshotFile(const QString &option, const DatabaseConfig &database)
+{
+    if (option == QLatin1String("off"))
+        return QString();
+    if (!option.isEmpty())
+        return option;
+    return database.kind == DatabaseConfig::Kind::Sqlite ? database.sqlitePath + QStringLiteral(".boards") : QString();
 }
 
 ParsedOptions parseServerOptions(const QStringList &arguments)
@@ -108,8 +119,19 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
         QStringLiteral("Seconds within which an entry must be stored, counted from its arrival; later it is "
                        "answered ERROR and not stored (default 5)."),
         QStringLiteral("SECONDS"));
+    const QCommandLineOption snapshot(
+        QStringLiteral("snapshot"),
+        QStringLiteral("File that keeps a snapshot of the boards, so that a start folds only the log after it "
+                       "(default: beside an SQLite database, named after it with \".boards\"; none for "
+                       "PostgreSQL); \"off\" for none."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption snapshotInterval(
+        QStringLiteral("snapshot-interval"),
+        QStringLiteral("Seconds between two snapshots while entries come (default 300); one is also kept at "
+                       "a clean stop."),
+        QStringLiteral("SECONDS"));
     parser.addOptions({help, version, listen, metrics, database, top, timezone, rate, connections, perAddress, idle,
-                       commitEach, proxy, deadline});
+                       commitEach, proxy, deadline, snapshot, snapshotInterval});
 
     if (!parser.parse(arguments))
         return failure(parser.errorText());
@@ -162,6 +184,15 @@ ParsedOptions parseServerOptions(const QStringList &arguments)
     if (parser.isSet(deadline) && !readCount(parser.value(deadline), 1, 600, &options.entryDeadlineSeconds))
         return failure(
             QStringLiteral("--entry-deadline needs a number from 1 to 600: %1").arg(parser.value(deadline)));
+    if (parser.isSet(snapshot)) {
+        options.snapshot = parser.value(snapshot);
+        if (options.snapshot.isEmpty())
+            return failure(QStringLiteral("--snapshot needs a file, or off"));
+    }
+    if (parser.isSet(snapshotInterval)
+        && !readCount(parser.value(snapshotInterval), 1, 86400, &options.snapshotSeconds))
+        return failure(QStringLiteral("--snapshot-interval needs a number from 1 to 86400: %1")
+                           .arg(parser.value(snapshotInterval)));
     if (parser.isSet(timezone)) {
         options.zone = QTimeZone(parser.value(timezone).toUtf8());
         if (!options.zone.isValid())

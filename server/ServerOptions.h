@@ -35,6 +35,11 @@ struct ServerOptions
     // later it is answered with an error and not stored. Reads of the
     // boards are cut off after as long.
     int entryDeadlineSeconds = 5;
+    // The snapshot of the boards that a start reads and the server keeps:
+    // empty for the default, "off" for none.
+    QString snapshot;
+    // Seconds between two snapshots while the log moves on.
+    int snapshotSeconds = 300;
 };
 
 struct ParsedOptions
@@ -51,3 +56,7 @@ ParsedOptions parseServerOptions(const QStringList &arguments);
 
 // The default database file: $XDG_DATA_HOME/tovrika-ranking/ranking.sqlite.
 QString defaultDatabasePath();
+
+// The snapshot file of --snapshot: by default beside an SQLite database
+// (its name and ".boards"), none for PostgreSQL; empty for none.
+QString snapshotFile(const QString &option, const struct DatabaseConfig &database);

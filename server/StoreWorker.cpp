@@ -1,5 +1,7 @@
 #include "server/StoreWorker.h"
 
+#include "server/SnapshotWriter.h"
+
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMetaObject>
@@ -7,6 +9,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <mutex>
+#include <shared_mutex>
 #include <cstdio>
 
 StoreWorker::StoreWorker(DatabaseConfig config, int top, QTimeZone zone)
@@ -23,6 +27,29 @@ StoreWorker::StoreWorker(DatabaseConfig config, int top, QTimeZone zone)
 
 StoreWorker::~StoreWorker() { stop(); }
 
+void StoreWorker::setSnapshot(const QString &path, int seconds)
+{
+    m_store->setSnapshotFile(path);
+    m_snapshots = std::make_unique<SnapshotWriter>(m_model, path);
+    m_snapshotSeconds = seconds;
+}
+
+void StoreWorker::keepSnapshots()
+{
+    if (!m_snapshots)
+        return;
+    std::fprintf(stderr, "tovrika-ranking: %s\n", qPrintable(m_store->snapshotNote()));
+    m_snapshots->setWritten(m_store->snapshotPosition());
+    m_snapshotTimer = new QTimer(this);
+    m_snapshotTimer->setInterval(m_snapshotSeconds * 1000);
+    QObject::connect(m_snapshotTimer, &QTimer::timeout, this, [this] { m_snapshots->writeSoon(); });
+    m_snapshotTimer->start();
+    // A start that folded much of the log keeps it at once, not only later.
+    std::shared_lock lock(m_model->lock());
+    if (m_model->position() - m_store->snapshotPosition() >= 100000)
+        QMetaObject::invokeMethod(this, [this] { m_snapshots->writeSoon(); }, Qt::QueuedConnection);
+}
+
 bool StoreWorker::start(QString *error)
 {
     moveToThread(&m_thread);
@@ -32,7 +59,13 @@ bool StoreWorker::start(QString *error)
     bool opened = false;
     // The writer first: it creates the schema that the reader reads.
     QMetaObject::invokeMethod(
-        this, [&] { opened = m_store->open(error); }, Qt::BlockingQueuedConnection);
+        this,
+        [&] {
+            opened = m_store->open(error);
+            if (opened)
+                keepSnapshots();
+        },
+        Qt::BlockingQueuedConnection);
     if (opened) {
         QMetaObject::invokeMethod(
             &m_reader,
@@ -80,6 +113,12 @@ void StoreWorker::stop()
         [this] {
             drain();
             m_store->close();
+            // Only the boards of a start that folded the whole log are kept.
+            if (m_snapshotTimer) {
+                delete m_snapshotTimer;
+                m_snapshotTimer = nullptr;
+                m_snapshots->writeNow();
+            }
         },
         Qt::BlockingQueuedConnection);
     m_thread.quit();

@@ -57,6 +57,12 @@ public:
     using ChangeObserver = std::function<void(bool rows)>;
     void setChangeObserver(ChangeObserver observer) { m_changeObserver = std::move(observer); }
 
+    // Keeps a snapshot of the boards in path, written every given seconds
+    // when the log moved on, and at stop(); the start reads it. Set before start().
+    void setSnapshot(const QString &path, int seconds);
+    // Asked while the start folds the log: true stops the start.
+    void setInterrupt(std::function<bool()> interrupted) { m_store->setInterrupt(std::move(interrupted)); }
+
     // Entries queued or being committed.
     int inFlight() const;
 
@@ -70,6 +76,9 @@ private:
         EntryDone done;
     };
     void drain();
+    // After a start that opened the database: tells what the snapshot gave
+    // and keeps it from then on.
+    void keepSnapshots();
 
     // The boards in memory, which the writer and the reader both fold into.
     std::shared_ptr<BoardModel> m_model;
@@ -92,4 +101,8 @@ private:
     ChangeObserver m_changeObserver;
     // On the read thread: looks for other connections' commits between reads.
     class QTimer *m_pollTimer = nullptr;
+    std::unique_ptr<class SnapshotWriter> m_snapshots;
+    int m_snapshotSeconds = 0;
+    // On the store's thread, from a start that opened the database.
+    class QTimer *m_snapshotTimer = nullptr;
 };

@@ -2,7 +2,9 @@
 // PostgreSQL with TOVRIKA_TEST_DATABASE=postgresql): one row an
 // installation, its best score with the name it was sent with, order by
 // score then by the moment first reached, competition ranks, the answer
-// for the first rows, the log of every entry, and the visitor's own row.
+// for the first rows, the log of every entry, the visitor's own row, and a
+// start from a snapshot of the boards.
+#include "server/BoardSnapshot.h"
 #include "server/RankingStore.h"
 #include "server/support/TestDatabase.h"
 
@@ -75,6 +77,7 @@ private slots:
     void foreignDatabasesAreRefused_data();
     void foreignDatabasesAreRefused();
     void version3MigratesWithTheSameBoards();
+    void snapshotStandsInForTheFoldOnlyWhenItFits();
 
 private:
     std::unique_ptr<RankingStore> openStore(int top);
@@ -188,6 +191,12 @@ void tst_RankingStore::todayAndWeekStartAfresh()
     QCOMPARE(store->board(0, Board::Today, QString(), Monday + Day)->rows.size(), 1);
     QCOMPARE(store->board(0, Board::Week, QString(), Monday + 7 * Day)->rows.size(), 0);
     QCOMPARE(store->board(0, Board::All, QString(), Monday + 7 * Day)->rows.size(), 2);
+    // Two days on, Monday's board is closed and let go: an entry stamped then
+    // (another server's clock far behind) counts on the boards still open.
+    submit(*store, {entry(30, "C", "3", Monday + 3 * Day), entry(40, "D", "4", Monday)});
+    QCOMPARE(store->board(0, Board::Today, QString(), Monday)->rows.size(), 0);
+    QCOMPARE(store->board(0, Board::Week, QString(), Monday + 3 * Day)->rows.size(), 4);
+    QCOMPARE(store->board(0, Board::All, QString(), Monday + 3 * Day)->rows.size(), 4);
 }
 
 void tst_RankingStore::visitorBelowTheFirstRowsGetsRankAndShare()
@@ -451,6 +460,76 @@ void tst_RankingStore::version3MigratesWithTheSameBoards()
     // The ban holds on: the ID's later entries are refused.
     QCOMPARE(submit(*store, {entry(99, "D", "4", Monday + 9000)}), QList<EntryAnswer>{EntryAnswer::CannotRankIn});
     QCOMPARE(store->board(0, Board::All, QString(), Monday)->rows.first().score, 55);
+}
+
+
+void tst_RankingStore::snapshotStandsInForTheFoldOnlyWhenItFits()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("boards"));
+    auto store = openStore(2);
+    // IDs and names that pack, and those kept as text.
+    submit(*store, {entry(10, "A", "007", Monday), entry(20, "名前", "7", Monday + 1), entry(30, "C", "-12", Monday + 2),
+                    entry(25, "D", "odd id", Monday + 3), entry(5, "E", "5", Monday + 4)});
+    QVERIFY(store->setBanned(QStringLiteral("5"), true, Monday + 5));
+    qint64 position = 0;
+    QString error;
+    QVERIFY2(BoardSnapshot::write(*store->model(), file, &position, &error), qPrintable(error));
+    submit(*store, {entry(40, "F", "8", Monday + 6)});
+    const QStringList boards = store->model()->dump();
+    QCOMPARE(boards.size(), 3 * 5 + 1);
+    store.reset();
+
+    auto startFrom = [&](const QString &snapshot, const QString &url, QString *note) {
+        RankingStore started(parseDatabaseUrl(url).config, 2, QTimeZone("Asia/Tokyo"), QStringLiteral("started"));
+        started.setSnapshotFile(snapshot);
+        QString failure;
+        if (!started.open(&failure))
+            qWarning("%s", qPrintable(failure));
+        *note = started.snapshotNote();
+        return started.isOpen() ? started.model()->dump() : QStringList();
+    };
+    QString note;
+    QCOMPARE(startFrom(file, m_url, &note), boards);
+    QVERIFY2(note.contains(QStringLiteral("up to log line %1 read").arg(position)), qPrintable(note));
+
+    // Each fault leaves the snapshot aside, and the fold of the log is whole.
+    QFile whole(file);
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    const QByteArray bytes = whole.readAll();
+    QByteArray flipped = bytes;
+    flipped[flipped.size() / 2] = char(flipped[flipped.size() / 2] ^ 1);
+    BoardModel utc(2, QTimeZone::utc());
+    utc.apply(LogRow{1, LogRow::Kind::Entry, Monday, {}, QStringLiteral("1"), QStringLiteral("A"), 0, 1, false});
+    const QString utcFile = dir.filePath(QStringLiteral("utc"));
+    QVERIFY(BoardSnapshot::write(utc, utcFile, &position, &error));
+    const struct
+    {
+        const char *fault;
+        QByteArray bytes;
+        const char *why;
+    } faults[] = {
+        {"cut short", bytes.left(bytes.size() - 3), "cut short"},
+        {"a byte changed", flipped, "damaged"},
+        {"not a snapshot", QByteArray("boards"), "not a snapshot"},
+    };
+    for (const auto &fault : faults) {
+        const QString faulty = dir.filePath(QString::fromLatin1(fault.fault));
+        QFile out(faulty);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(fault.bytes) == fault.bytes.size());
+        out.close();
+        QCOMPARE(startFrom(faulty, m_url, &note), boards);
+        QVERIFY2(note.contains(QLatin1String("left aside")) && note.contains(QLatin1String(fault.why)), qPrintable(note));
+    }
+    QCOMPARE(startFrom(utcFile, m_url, &note), boards);
+    QVERIFY2(note.contains(QLatin1String("time zone UTC")), qPrintable(note));
+    QCOMPARE(startFrom(dir.filePath(QStringLiteral("none")), m_url, &note), boards);
+    QVERIFY2(note.contains(QLatin1String("none yet")), qPrintable(note));
+    // Another database: its log does not hold the snapshot's last line.
+    const QString other = m_databases.freshUrl(&error);
+    QVERIFY2(!other.isEmpty(), qPrintable(error));
+    QCOMPARE(startFrom(file, other, &note), QStringList());
+    QVERIFY2(note.contains(QLatin1String("no longer holds line")), qPrintable(note));
 }
 
 QTEST_GUILESS_MAIN(tst_RankingStore)
