@@ -97,6 +97,8 @@ public:
     // The whole fold as bytes of this build's own format, for a snapshot
     // read back by the same program on the same machine.
     bool save(QIODevice &out) const;
+    // About the bytes save() writes; takes the lock for reading.
+    qint64 sizeEstimate() const;
     // Reads what save() wrote into this model, which must hold nothing yet;
     // false with the reason, and the model left empty, when the bytes are
     // not whole or of another format or zone.

@@ -1,6 +1,8 @@
 #include "server/BoardSnapshot.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QStorageInfo>
 #include <QSaveFile>
 
 #include <zlib.h>
@@ -131,6 +133,15 @@ private:
 
 } // namespace
 
+qint64 BoardModel::sizeEstimate() const
+{
+    std::shared_lock lock(m_lock);
+    qint64 rows = 0;
+    for (const BoardData &board : m_boards)
+        rows += board.rows.size();
+    return rows * qint64(sizeof(UserKey) + sizeof(Row)) + m_oddUsers.size() * 64 + m_oddNames.size() * 64 + 4096;
+}
+
 bool BoardModel::save(QIODevice &out) const
 {
     Sink sink(out);
@@ -255,6 +266,12 @@ namespace BoardSnapshot {
 
 bool write(const BoardModel &model, const QString &path, qint64 *position, QString *error)
 {
+    // The log shares the disk: a snapshot never takes the room its commits need.
+    const qint64 room = QStorageInfo(QFileInfo(path).absolutePath()).bytesAvailable();
+    const qint64 needed = model.sizeEstimate() + (qint64(64) << 20);
+    if (room >= 0 && room < needed)
+        return *error = QStringLiteral("not written: %1 MiB free beside %2, %3 MiB needed to leave the log room")
+                            .arg(room >> 20).arg(path).arg(needed >> 20), false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString()), false;

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -266,6 +267,7 @@ void RankingStore::readSnapshot()
             why = QStringLiteral("the log no longer holds line %1 as it was").arg(m_model->position()), m_model->clear();
     }
     if (m_model->position() == 0) {
+        m_snapshotMissing = !QFileInfo::exists(m_snapshotPath);
         m_snapshotNote = QStringLiteral("the snapshot %1 was left aside (%2): the log is folded whole")
                              .arg(m_snapshotPath, why);
         return;

@@ -54,6 +54,8 @@ public:
     QString snapshotNote() const { return m_snapshotNote; }
     // The log line the snapshot read covers; 0 when none was read.
     qint64 snapshotPosition() const { return m_snapshotPosition; }
+    // Whether there was no snapshot file at all.
+    bool snapshotMissing() const { return m_snapshotMissing; }
     // Asked between parts of a long fold: true ends open() with an error.
     void setInterrupt(std::function<bool()> interrupted) { m_interrupted = std::move(interrupted); }
 
@@ -154,6 +156,7 @@ private:
     QString m_snapshotPath;
     QString m_snapshotNote;
     qint64 m_snapshotPosition = 0;
+    bool m_snapshotMissing = false;
     std::function<bool()> m_interrupted;
     // A cut seen by close() before disarmDeadline() asked.
     Watchdog::Cut m_cutBeforeClose = Watchdog::Cut::None;

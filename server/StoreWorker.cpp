@@ -38,15 +38,20 @@ void StoreWorker::keepSnapshots()
 {
     if (!m_snapshots)
         return;
-    std::fprintf(stderr, "tovrika-ranking: %s\n", qPrintable(m_store->snapshotNote()));
+    std::shared_lock lock(m_model->lock());
+    const qint64 folded = m_model->position() - m_store->snapshotPosition();
+    lock.unlock();
+    // A long fold is worth telling, and so is any snapshot read or left aside.
+    constexpr qint64 LongFold = 100000;
+    if (!m_store->snapshotMissing() || folded >= LongFold)
+        std::fprintf(stderr, "tovrika-ranking: %s\n", qPrintable(m_store->snapshotNote()));
     m_snapshots->setWritten(m_store->snapshotPosition());
     m_snapshotTimer = new QTimer(this);
     m_snapshotTimer->setInterval(m_snapshotSeconds * 1000);
     QObject::connect(m_snapshotTimer, &QTimer::timeout, this, [this] { m_snapshots->writeSoon(); });
     m_snapshotTimer->start();
     // A start that folded much of the log keeps it at once, not only later.
-    std::shared_lock lock(m_model->lock());
-    if (m_model->position() - m_store->snapshotPosition() >= 100000)
+    if (folded >= LongFold)
         QMetaObject::invokeMethod(this, [this] { m_snapshots->writeSoon(); }, Qt::QueuedConnection);
 }
 

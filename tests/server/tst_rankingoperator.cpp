@@ -6,7 +6,8 @@
 // --database values that are refused without echoing a password, a stalled
 // access-log reader that holds up neither answers nor the stop, and a slow
 // reader of a large page that is served whole while it reads and cut, in
-// the access log too, once it stops.
+// the access log too, once it stops; a stop signal during the start's
+// fold of a long log.
 #include "server/TextEscape.h"
 #include "server/support/DirectConnection.h"
 #include "server/support/ServerProcess.h"
@@ -41,6 +42,7 @@ private slots:
     void faults();
     void pagesRevalidateAndCompress();
     void sighupUnderEntryLoadLosesNoLogLine();
+    void stopSignalWhileTheStartFoldsTheLog();
     void filesAreTheOwnersUnderUmask022();
     void adminNeverCreatesADatabase();
     void badDatabaseUrlsNeverEchoThePassword_data();
@@ -231,6 +233,27 @@ void tst_RankingOperator::sighupUnderEntryLoadLosesNoLogLine()
     QCOMPARE(m_server->terminate(), 0);
     QCOMPARE(m_server->standardOutput().count("tovrentry.cgi"), 40);
     QVERIFY(m_server->standardError().contains("SIGHUP: nothing to reopen"));
+}
+
+void tst_RankingOperator::stopSignalWhileTheStartFoldsTheLog()
+{
+    QVERIFY(startServer({"--snapshot", "off"}));
+    QCOMPARE(m_server->terminate(), 0);
+    // A log long enough that folding it takes well over the wait below.
+    QVERIFY(DirectConnection(m_url).exec(QStringLiteral(
+        "INSERT INTO entry_log (id, at_ms, client, uid, name, mode, score, answer) "
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300000) "
+        "SELECT i, 1796644800000 + i, 'x', CAST(i AS TEXT), 'a', 0, i % 302, 'OK' FROM n")));
+    QProcess starting;
+    starting.start(ServerProcess::executable(), {"--listen", "127.0.0.1:0", "--database", m_url, "--snapshot", "off"});
+    QVERIFY(starting.waitForStarted());
+    QTest::qWait(300);
+    ::kill(pid_t(starting.processId()), SIGTERM);
+    QVERIFY(starting.waitForFinished(5000));
+    const QByteArray told = starting.readAllStandardError();
+    QCOMPARE(starting.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(starting.exitCode(), 0);
+    QVERIFY2(told.contains("stopped before serving") && !told.contains("listening"), told.constData());
 }
 
 void tst_RankingOperator::filesAreTheOwnersUnderUmask022()
