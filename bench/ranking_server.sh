@@ -198,8 +198,11 @@ for backend in "${backends[@]}"; do
         fi
     done
     database=$(new_database page)
-    "$seed" "$database" 1000000 >/dev/null
-    start_server --database "$database"
+    # The start over a million entries: the whole fold, then from the snapshot it leaves.
+    snapshot=$work/$backend.boards
+    "$seed" "$database" 1000000 "$snapshot" | sed "s/^/$backend: /"
+    "$seed" --start "$database" "$snapshot" | sed "s/^/$backend: /"
+    start_server --database "$database" --snapshot "$snapshot"
     # A visitor in the middle of the boards: the page shows the first 100 and the visitor's row.
     for clients in 8 16; do
         what="page, 1M, $clients clients"

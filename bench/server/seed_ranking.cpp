@@ -2,9 +2,11 @@
 // benchmark: N installations on the all-time, week and today boards of the
 // 30-second mode, scores spread over 0..301, and the entry log beside them.
 //
-//   bench_ranking_seed DATABASE-URL N
-//   bench_ranking_seed --start DATABASE-URL
+//   bench_ranking_seed DATABASE-URL N [SNAPSHOT]
+//   bench_ranking_seed --start DATABASE-URL [SNAPSHOT]
 //
+// SNAPSHOT is the snapshot file, by default the server's (beside an SQLite
+// database, none for PostgreSQL).
 // After seeding it times a start that folds the whole log and keeps its
 // snapshot beside an SQLite database; --start times a start from that
 // snapshot, in a process of its own so that its memory is its own.
@@ -44,13 +46,16 @@ qint64 residentKiB()
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc == 3 && QByteArray(argv[1]) == "--start") {
+    auto snapshotOf = [&](int index, const DatabaseConfig &config) {
+        return argc > index ? QString::fromLocal8Bit(argv[index]) : snapshotFile(QString(), config);
+    };
+    if ((argc == 3 || argc == 4) && QByteArray(argv[1]) == "--start") {
         const ParsedDatabase parsed = parseDatabaseUrl(QString::fromLocal8Bit(argv[2]));
         const qint64 before = residentKiB();
         QElapsedTimer timer;
         timer.start();
         RankingStore store(parsed.config, 100, QTimeZone::systemTimeZone(), QStringLiteral("start"));
-        store.setSnapshotFile(snapshotFile(QString(), parsed.config));
+        store.setSnapshotFile(snapshotOf(3, parsed.config));
         QString error;
         if (!parsed.ok || !store.open(&error)) {
             std::fprintf(stderr, "bench_ranking_seed: %s%s\n", qPrintable(parsed.error), qPrintable(error));
@@ -60,8 +65,8 @@ int main(int argc, char *argv[])
                     timer.elapsed() / 1000.0, qPrintable(store.snapshotNote()), (residentKiB() - before) / 1024.0);
         return 0;
     }
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: bench_ranking_seed DATABASE-URL N\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: bench_ranking_seed DATABASE-URL N [SNAPSHOT] | --start DATABASE-URL [SNAPSHOT]\n");
         return 2;
     }
     const ParsedDatabase parsed = parseDatabaseUrl(QString::fromLocal8Bit(argv[1]));
@@ -134,7 +139,7 @@ int main(int argc, char *argv[])
     }
     std::printf("start-up folded %lld log lines in %.2f s; boards in memory: %.1f MiB\n", count,
                 timer.elapsed() / 1000.0, (residentKiB() - before) / 1024.0);
-    const QString snapshot = snapshotFile(QString(), config);
+    const QString snapshot = snapshotOf(3, config);
     if (!snapshot.isEmpty()) {
         timer.restart();
         qint64 position = 0;
