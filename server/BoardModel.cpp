@@ -184,18 +184,15 @@ bool BoardModel::ranksIn(const BoardData &data, qint32 score) const
     return higher(data, score) < m_top;
 }
 
-void BoardModel::put(BoardData &data, UserKey user, const Row &row)
+void BoardModel::place(BoardData &data, UserKey user, Row &slot, bool isNew, const Row &row)
 {
-    auto existing = data.rows.find(user);
-    if (existing != data.rows.end()) {
-        auto count = data.counts.find(existing->score);
+    if (!isNew) {
+        auto count = data.counts.find(slot.score);
         if (--count->second == 0)
             data.counts.erase(count);
-        data.first.erase(OrderKey{existing->score, existing->reachedMs, existing->seq, user});
-        *existing = row;
-    } else {
-        data.rows.insert(user, row);
+        data.first.erase(OrderKey{slot.score, slot.reachedMs, slot.seq, user});
     }
+    slot = row;
     ++data.counts[row.score];
     if (!ranksIn(data, row.score))
         return;
@@ -283,11 +280,15 @@ EntryAnswer BoardModel::apply(const LogRow &row, bool *rowsChanged)
             const qint64 key = boardKey(row.mode, board, period);
             BoardData &data = m_boards[key];
             keepFirst(key, data);
-            const auto existing = data.rows.constFind(user);
-            if (existing == data.rows.cend() || existing->score < row.score) {
-                remember(key, user, data);
-                put(data, user, made);
-            } else if (existing->score > row.score) {
+            // One look-up of the installation's row, which a large board pays for in cache misses.
+            const qsizetype rows = data.rows.size();
+            Row &slot = data.rows[user];
+            const bool isNew = data.rows.size() != rows;
+            if (isNew || slot.score < row.score) {
+                if (m_trying)
+                    m_undo.push_back(Undo{key, user, !isNew, isNew ? Row{} : slot});
+                place(data, user, slot, isNew, made);
+            } else if (slot.score > row.score) {
                 // This score is not the installation's there: it cannot stand on this board.
                 continue;
             }

@@ -171,7 +171,8 @@ private:
     void letGoOfClosed();
     void keepFirst(qint64 key, const BoardData &data);
     void remember(qint64 key, UserKey user, const BoardData &data);
-    void put(BoardData &data, UserKey user, const Row &row);
+    // Puts row into slot, the installation's row on the board (just made when isNew).
+    void place(BoardData &data, UserKey user, Row &slot, bool isNew, const Row &row);
     void erase(BoardData &data, UserKey user);
     void refreshFirst(BoardData &data);
     const BoardData *find(int mode, Board board, qint64 nowMs) const;
