@@ -41,7 +41,8 @@ void EntryLog::disconnect()
 }
 
 namespace {
-const QString LineColumns = QStringLiteral("SELECT id, kind, at_ms, client, uid, name, mode, score, removed FROM entry_log ");
+// What the fold reads of a line: not the client's address, which only the log keeps.
+const QString LineColumns = QStringLiteral("SELECT id, kind, at_ms, uid, name, mode, score, removed FROM entry_log ");
 
 LogRow lineOf(const QSqlQuery &query)
 {
@@ -49,12 +50,11 @@ LogRow lineOf(const QSqlQuery &query)
     row.id = query.value(0).toLongLong();
     row.kind = LogRow::Kind(query.value(1).toInt());
     row.atMs = query.value(2).toLongLong();
-    row.client = query.value(3).toString();
-    row.userId = query.value(4).toString();
-    row.name = query.value(5).toString();
-    row.mode = query.value(6).toInt();
-    row.score = query.value(7).toInt();
-    row.removed = query.value(8).toInt() != 0;
+    row.userId = query.value(3).toString();
+    row.name = query.value(4).toString();
+    row.mode = query.value(5).toInt();
+    row.score = query.value(6).toInt();
+    row.removed = query.value(7).toInt() != 0;
     return row;
 }
 

@@ -53,7 +53,8 @@ public:
     // Within the append's transaction: tells the other connections, at the commit.
     virtual bool announce(bool rowsChanged, QString *error) = 0;
 
-    // The lines after a position, in order, each given to fold until it
+    // The lines after a position (without the client, which only the log
+    // keeps), in order, each given to fold until it
     // returns false; false when the database failed.
     bool readAfter(qint64 position, const std::function<bool(const LogRow &)> &fold, QString *error);
     // The line at a position; nullopt in found when there is none.

@@ -61,7 +61,7 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "bench_ranking_seed: %s%s\n", qPrintable(parsed.error), qPrintable(error));
             return 1;
         }
-        std::printf("start-up from the snapshot in %.2f s (%s); boards in memory: %.1f MiB\n",
+        std::printf("start-up in %.2f s (%s); boards in memory: %.1f MiB\n",
                     timer.elapsed() / 1000.0, qPrintable(store.snapshotNote()), (residentKiB() - before) / 1024.0);
         return 0;
     }
