@@ -56,10 +56,15 @@ void SnapshotWriter::write(bool tell)
     qint64 position = 0;
     QString error;
     if (!BoardSnapshot::write(*m_model, m_path, &position, &error)) {
-        std::fprintf(stderr, "tovrika-ranking: cannot keep a snapshot of the boards: %s\n", qPrintable(error));
+        // Once until it works again, and at the stop.
+        if (!m_failing || tell)
+            std::fprintf(stderr, "tovrika-ranking: cannot keep a snapshot of the boards: %s\n", qPrintable(error));
+        m_failing = true;
         return;
     }
     m_written = position;
+    if (m_failing.exchange(false) && !tell)
+        std::fprintf(stderr, "tovrika-ranking: the boards are kept in %s again\n", qPrintable(m_path));
     if (tell)
         std::fprintf(stderr, "tovrika-ranking: the boards up to log line %lld kept in %s in %.2f s\n",
                      position, qPrintable(m_path), timer.elapsed() / 1000.0);

@@ -11,8 +11,9 @@
 // Keeps the snapshot of the boards beside the log up to date. Each write
 // runs on a thread of its own, so that neither a commit nor a page waits
 // for the disk; the boards are held for reading only while their bytes are
-// written. A failure is told on standard error and the server serves on:
-// the snapshot only makes the next start quicker.
+// written. A failure is told on standard error once until a write works
+// again, and the server serves on: the snapshot only makes the next start
+// quicker.
 class SnapshotWriter
 {
 public:
@@ -39,4 +40,5 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_busy = false;
     std::atomic<qint64> m_written = 0;
+    std::atomic<bool> m_failing = false;
 };

@@ -7,7 +7,7 @@
 // access-log reader that holds up neither answers nor the stop, and a slow
 // reader of a large page that is served whole while it reads and cut, in
 // the access log too, once it stops; a stop signal during the start's
-// fold of a long log.
+// fold of a long log, and a snapshot that cannot be written.
 #include "server/TextEscape.h"
 #include "server/support/DirectConnection.h"
 #include "server/support/ServerProcess.h"
@@ -43,6 +43,7 @@ private slots:
     void pagesRevalidateAndCompress();
     void sighupUnderEntryLoadLosesNoLogLine();
     void stopSignalWhileTheStartFoldsTheLog();
+    void unwritableSnapshotStopsNothing();
     void filesAreTheOwnersUnderUmask022();
     void adminNeverCreatesADatabase();
     void badDatabaseUrlsNeverEchoThePassword_data();
@@ -254,6 +255,19 @@ void tst_RankingOperator::stopSignalWhileTheStartFoldsTheLog()
     QCOMPARE(starting.exitStatus(), QProcess::NormalExit);
     QCOMPARE(starting.exitCode(), 0);
     QVERIFY2(told.contains("stopped before serving") && !told.contains("listening"), told.constData());
+}
+
+void tst_RankingOperator::unwritableSnapshotStopsNothing()
+{
+    // /proc takes no new file, whoever runs the test.
+    QVERIFY(startServer({"--snapshot", "/proc/tovrika.boards", "--snapshot-interval", "1"}));
+    QCOMPARE(m_server->get(entryTarget(10, "a", "1")).body, QByteArray("OK"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_server->standardError().contains("cannot keep a snapshot"), 5000);
+    QCOMPARE(m_server->get(entryTarget(20, "a", "1")).body, QByteArray("OK"));
+    QTest::qWait(2500);
+    QCOMPARE(m_server->terminate(), 0);
+    // Once while it fails, however often it is tried, and once at the stop.
+    QCOMPARE(m_server->standardError().count("cannot keep a snapshot of the boards"), 2);
 }
 
 void tst_RankingOperator::filesAreTheOwnersUnderUmask022()
