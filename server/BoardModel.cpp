@@ -164,8 +164,23 @@ void BoardModel::letGoOfClosed()
 
 void BoardModel::keepFirst(qint64 key, const BoardData &data)
 {
-    if (m_trying && !m_undoFirst.contains(key))
-        m_undoFirst.insert(key, data.first);
+    if (m_trying)
+        m_undoFirst.push_back(FirstUndo{key, FirstUndo::What::Whole, {}, data.first});
+}
+
+void BoardModel::insertFirst(qint64 board, BoardData &data, const OrderKey &key)
+{
+    if (data.first.insert(key).second && m_trying)
+        m_undoFirst.push_back(FirstUndo{board, FirstUndo::What::Inserted, key, {}});
+}
+
+bool BoardModel::eraseFirst(qint64 board, BoardData &data, const OrderKey &key)
+{
+    if (data.first.erase(key) == 0)
+        return false;
+    if (m_trying)
+        m_undoFirst.push_back(FirstUndo{board, FirstUndo::What::Erased, key, {}});
+    return true;
 }
 
 void BoardModel::remember(qint64 key, UserKey user, const BoardData &data)
@@ -184,30 +199,30 @@ bool BoardModel::ranksIn(const BoardData &data, qint32 score) const
     return higher(data, score) < m_top;
 }
 
-void BoardModel::place(BoardData &data, UserKey user, Row &slot, bool isNew, const Row &row)
+void BoardModel::place(qint64 board, BoardData &data, UserKey user, Row &slot, bool isNew, const Row &row)
 {
     if (!isNew) {
         auto count = data.counts.find(slot.score);
         if (--count->second == 0)
             data.counts.erase(count);
-        data.first.erase(OrderKey{slot.score, slot.reachedMs, slot.seq, user});
+        eraseFirst(board, data, OrderKey{slot.score, slot.reachedMs, slot.seq, user});
     }
     slot = row;
     ++data.counts[row.score];
     if (!ranksIn(data, row.score))
         return;
-    data.first.insert(OrderKey{row.score, row.reachedMs, row.seq, user});
+    insertFirst(board, data, OrderKey{row.score, row.reachedMs, row.seq, user});
     // The rows pushed past top leave, a score at a time: equal scores share a rank.
     while (!data.first.empty()) {
         const qint32 lowest = std::prev(data.first.end())->score;
         if (higher(data, lowest) < m_top)
             break;
         while (!data.first.empty() && std::prev(data.first.end())->score == lowest)
-            data.first.erase(std::prev(data.first.end()));
+            eraseFirst(board, data, *std::prev(data.first.end()));
     }
 }
 
-void BoardModel::erase(BoardData &data, UserKey user)
+void BoardModel::erase(qint64 board, BoardData &data, UserKey user)
 {
     const auto existing = data.rows.constFind(user);
     if (existing == data.rows.cend())
@@ -216,7 +231,7 @@ void BoardModel::erase(BoardData &data, UserKey user)
     if (--count->second == 0)
         data.counts.erase(count);
     // Rows below a first row move up; below another row they stay below top.
-    if (data.first.erase(OrderKey{existing->score, existing->reachedMs, existing->seq, user}) > 0)
+    if (eraseFirst(board, data, OrderKey{existing->score, existing->reachedMs, existing->seq, user}))
         data.firstStale = true;
     data.rows.erase(existing);
 }
@@ -248,7 +263,7 @@ void BoardModel::takeOff(UserKey user, int mode)
             continue;
         keepFirst(board.key(), *board);
         remember(board.key(), user, *board);
-        erase(*board, user);
+        erase(board.key(), *board, user);
         if (board->firstStale)
             refreshFirst(*board);
     }
@@ -279,7 +294,6 @@ EntryAnswer BoardModel::apply(const LogRow &row, bool *rowsChanged)
                 continue;
             const qint64 key = boardKey(row.mode, board, period);
             BoardData &data = m_boards[key];
-            keepFirst(key, data);
             // One look-up of the installation's row, which a large board pays for in cache misses.
             const qsizetype rows = data.rows.size();
             Row &slot = data.rows[user];
@@ -287,7 +301,7 @@ EntryAnswer BoardModel::apply(const LogRow &row, bool *rowsChanged)
             if (isNew || slot.score < row.score) {
                 if (m_trying)
                     m_undo.push_back(Undo{key, user, !isNew, isNew ? Row{} : slot});
-                place(data, user, slot, isNew, made);
+                place(key, data, user, slot, isNew, made);
             } else if (slot.score > row.score) {
                 // This score is not the installation's there: it cannot stand on this board.
                 continue;
@@ -353,9 +367,19 @@ void BoardModel::rollback()
             ++data.counts[undo->row.score];
         }
     }
-    for (auto it = m_undoFirst.begin(); it != m_undoFirst.end(); ++it) {
-        BoardData &data = m_boards[it.key()];
-        data.first = std::move(it.value());
+    for (auto undo = m_undoFirst.rbegin(); undo != m_undoFirst.rend(); ++undo) {
+        BoardData &data = m_boards[undo->board];
+        switch (undo->what) {
+        case FirstUndo::What::Inserted:
+            data.first.erase(undo->key);
+            break;
+        case FirstUndo::What::Erased:
+            data.first.insert(undo->key);
+            break;
+        case FirstUndo::What::Whole:
+            data.first = std::move(undo->whole);
+            break;
+        }
         data.firstStale = false;
     }
     for (auto ban = m_undoBans.rbegin(); ban != m_undoBans.rend(); ++ban)

@@ -169,11 +169,15 @@ private:
     qint64 openFrom(Board board) const;
     bool isOpen(qint64 key) const { return key / 8 >= openFrom(boardOf(key)); }
     void letGoOfClosed();
+    // Changes of the first rows, undone one by one: with many equal scores
+    // at the top the first rows are thousands, too many to copy for a batch.
     void keepFirst(qint64 key, const BoardData &data);
+    void insertFirst(qint64 board, BoardData &data, const OrderKey &key);
+    bool eraseFirst(qint64 board, BoardData &data, const OrderKey &key);
     void remember(qint64 key, UserKey user, const BoardData &data);
     // Puts row into slot, the installation's row on the board (just made when isNew).
-    void place(BoardData &data, UserKey user, Row &slot, bool isNew, const Row &row);
-    void erase(BoardData &data, UserKey user);
+    void place(qint64 board, BoardData &data, UserKey user, Row &slot, bool isNew, const Row &row);
+    void erase(qint64 board, BoardData &data, UserKey user);
     void refreshFirst(BoardData &data);
     const BoardData *find(int mode, Board board, qint64 nowMs) const;
     BoardRow view(UserKey user, const Row &row, int rank) const;
@@ -215,8 +219,16 @@ private:
     };
     bool m_trying = false;
     std::vector<Undo> m_undo;
-    // The first rows of each board the batch touched, as they were.
-    QHash<qint64, std::set<OrderKey>> m_undoFirst;
+    // What the batch did to first rows, in order: a row put in or taken
+    // out, or the whole first rows as they were before a removal.
+    struct FirstUndo
+    {
+        qint64 board;
+        enum class What : quint8 { Inserted, Erased, Whole } what;
+        OrderKey key;
+        std::set<OrderKey> whole;
+    };
+    std::vector<FirstUndo> m_undoFirst;
     std::vector<std::pair<UserKey, bool>> m_undoBans;
     qint64 m_undoPosition = 0;
     Print m_undoPrint;

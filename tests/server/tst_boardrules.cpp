@@ -1,8 +1,9 @@
 // Checks the rules of the boards that need no database: where a day and a
 // week begin in a zone (across daylight-saving changes), the fast local
 // time of the page against Qt's own conversion, competition ranks, the
-// share text, the page's times and links, and the options and database URLs
-// of the command line.
+// share text, the page's times and links, the options and database URLs
+// of the command line, and a batch's fold taken back whole.
+#include "server/BoardModel.h"
 #include "server/Boards.h"
 #include "server/DatabaseConfig.h"
 #include "server/Pages.h"
@@ -28,6 +29,7 @@ private slots:
     void rateLimiterWindow();
     void databaseUrls();
     void optionDefaults();
+    void triedBatchIsTakenBackWhole();
 };
 
 namespace {
@@ -211,6 +213,39 @@ void tst_BoardRules::optionDefaults()
     for (const char *seconds : {"0", "601", "2.5"})
         QCOMPARE(parseServerOptions({"x", "--entry-deadline", seconds}).outcome, ParsedOptions::Outcome::Error);
     QCOMPARE(parseServerOptions({"x", "--entry-deadline", "30"}).options.entryDeadlineSeconds, 30);
+}
+
+void tst_BoardRules::triedBatchIsTakenBackWhole()
+{
+    const qint64 monday = utc("2026-12-07T03:00:00Z");
+    BoardModel model(2, QTimeZone("Asia/Tokyo"));
+    auto line = [&](qint64 id, LogRow::Kind kind, const char *user, int score) {
+        return LogRow{id, kind, monday + id, {}, QString::fromLatin1(user), QStringLiteral("n"), 0, score, false};
+    };
+    for (const LogRow &row : {line(1, LogRow::Kind::Entry, "1", 10), line(2, LogRow::Kind::Entry, "2", 20),
+                              line(3, LogRow::Kind::Entry, "3", 20)})
+        model.apply(row);
+    auto state = [&] {
+        QStringList lines = model.dump();
+        for (const BoardView &view : model.firstRows(monday + 100))
+            for (const BoardRow &row : view.rows)
+                lines << QStringLiteral("first %1 %2 %3").arg(int(view.board)).arg(row.userId).arg(row.rank);
+        return lines << model.positionPrint();
+    };
+    const QStringList before = state();
+    // Pushes rows out of the first rows, raises one, and takes one off.
+    model.begin();
+    for (const LogRow &row : {line(4, LogRow::Kind::Entry, "4", 30), line(5, LogRow::Kind::Entry, "1", 25),
+                              line(6, LogRow::Kind::Entry, "5", 40), line(7, LogRow::Kind::Remove, "5", 0)})
+        model.apply(row);
+    QVERIFY(state() != before);
+    model.rollback();
+    QCOMPARE(state(), before);
+    // A removal that lets a row below into the first rows.
+    model.begin();
+    model.apply(line(8, LogRow::Kind::Remove, "2", 0));
+    model.rollback();
+    QCOMPARE(state(), before);
 }
 
 QTEST_GUILESS_MAIN(tst_BoardRules)
