@@ -174,7 +174,7 @@ void BoardModel::insertFirst(qint64 board, BoardData &data, const OrderKey &key)
         m_undoFirst.push_back(FirstUndo{board, FirstUndo::What::Inserted, key, {}});
 }
 
-bool BoardModel::eraseFirst(qint64 board, BoardData &data, const OrderKey &key)
+bool BoardModel::eraseFirst(qint64 board, BoardData &data, OrderKey key)
 {
     if (data.first.erase(key) == 0)
         return false;

@@ -173,7 +173,8 @@ private:
     // at the top the first rows are thousands, too many to copy for a batch.
     void keepFirst(qint64 key, const BoardData &data);
     void insertFirst(qint64 board, BoardData &data, const OrderKey &key);
-    bool eraseFirst(qint64 board, BoardData &data, const OrderKey &key);
+    // By value: the key may be the set's own, gone once erased.
+    bool eraseFirst(qint64 board, BoardData &data, OrderKey key);
     void remember(qint64 key, UserKey user, const BoardData &data);
     // Puts row into slot, the installation's row on the board (just made when isNew).
     void place(qint64 board, BoardData &data, UserKey user, Row &slot, bool isNew, const Row &row);
