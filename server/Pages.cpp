@@ -276,45 +276,70 @@ RenderedPage renderRankingPage(const QList<BoardView> &boards, const QTimeZone &
     return page;
 }
 
-QByteArray visitorPage(const RenderedPage &page, const QString &visitorId, const QList<VisitorStanding> &standings,
-                       const QTimeZone &zone)
+QList<Splice> visitorSplices(const RenderedPage &page, const QString &visitorId,
+                             const QList<VisitorStanding> &standings, const QTimeZone &zone)
 {
+    QList<Splice> splices;
     if (visitorId.isEmpty())
-        return page.bytes;
-    QByteArray html;
-    html.reserve(page.bytes.size() + 1024);
-    qsizetype copied = 0;
-    auto copyTo = [&](qsizetype offset) {
-        html.append(page.bytes.constData() + copied, offset - copied);
-        copied = offset;
-    };
+        return splices;
     for (qsizetype i = 0; i < page.spots.size(); ++i) {
         const RenderedPage::Spot &spot = page.spots[i];
         if (spot.rowsEnd < 0)
             continue;
         const auto own = spot.rowOpening.constFind(visitorId);
         if (own != spot.rowOpening.cend()) {
-            copyTo(*own);
-            html += OwnRowOpening;
-            copied += 4; // "<tr>"
-            copyTo(page.bytes.indexOf(NameEnd, *own));
-            html += OwnWords;
+            splices.append({*own, 4, OwnRowOpening}); // in place of "<tr>"
+            splices.append({page.bytes.indexOf(NameEnd, *own), 0, OwnWords});
             continue;
         }
         const VisitorStanding *standing = i < standings.size() ? &standings[i] : nullptr;
         if (!standing || !standing->row)
             continue;
-        copyTo(spot.rowsEnd);
-        html += QStringLiteral("<tr class=\"gap\"><td colspan=\"4\">…</td></tr>\n").toUtf8();
-        html += rowHtml(*standing->row, true, zone).toUtf8();
-        copyTo(spot.tableEnd);
-        html += QStringLiteral("<p class=\"share\">あなたは %1 位（%2）</p>\n")
-                    .arg(standing->row->rank)
-                    .arg(escapeHtml(shareText(standing->row->rank, standing->total)))
-                    .toUtf8();
+        splices.append({spot.rowsEnd, 0,
+                        QStringLiteral("<tr class=\"gap\"><td colspan=\"4\">…</td></tr>\n").toUtf8()
+                            + rowHtml(*standing->row, true, zone).toUtf8()});
+        splices.append({spot.tableEnd, 0,
+                        QStringLiteral("<p class=\"share\">あなたは %1 位（%2）</p>\n")
+                            .arg(standing->row->rank)
+                            .arg(escapeHtml(shareText(standing->row->rank, standing->total)))
+                            .toUtf8()});
     }
-    copyTo(page.bytes.size());
+    return splices;
+}
+
+QByteArray spliced(const QByteArray &bytes, const QList<Splice> &splices)
+{
+    if (splices.isEmpty())
+        return bytes;
+    qsizetype size = bytes.size();
+    for (const Splice &splice : splices)
+        size += splice.text.size() - splice.skip;
+    QByteArray html;
+    html.reserve(size);
+    qsizetype copied = 0;
+    for (const Splice &splice : splices) {
+        html.append(bytes.constData() + copied, splice.at - copied);
+        html += splice.text;
+        copied = splice.at + splice.skip;
+    }
+    html.append(bytes.constData() + copied, bytes.size() - copied);
     return html;
+}
+
+QByteArray spliceKey(const QList<Splice> &splices)
+{
+    QByteArray key;
+    for (const Splice &splice : splices) {
+        key += QByteArray::number(splice.at) + ',' + QByteArray::number(splice.skip) + ','
+               + QByteArray::number(splice.text.size()) + ':' + splice.text;
+    }
+    return key;
+}
+
+QByteArray visitorPage(const RenderedPage &page, const QString &visitorId, const QList<VisitorStanding> &standings,
+                       const QTimeZone &zone)
+{
+    return spliced(page.bytes, visitorSplices(page, visitorId, standings, zone));
 }
 
 QByteArray rankingPage(const QList<BoardView> &boards, const QString &visitorId, const QTimeZone &zone)

@@ -42,9 +42,26 @@ struct RenderedPage
 };
 
 RenderedPage renderRankingPage(const QList<BoardView> &boards, const QTimeZone &zone);
-// The page of a visitor: the visitor's rows among the first rows
-// highlighted, and where a standing (one a spot, in spot order) holds a row,
-// that row with rank and share at the board's end.
+
+// One difference of a visitor's page from the page: at an offset into its
+// bytes, so many of them left out and these bytes put in.
+struct Splice
+{
+    qsizetype at = 0;
+    qsizetype skip = 0;
+    QByteArray text;
+};
+// How the page of a visitor differs: the visitor's rows among the first
+// rows highlighted, and where a standing (one a spot, in spot order) holds
+// a row, that row with rank and share at the board's end. In page order;
+// a few hundred bytes, so that what a visitor's page is can be told (and
+// tagged) without its two megabytes.
+QList<Splice> visitorSplices(const RenderedPage &page, const QString &visitorId,
+                             const QList<VisitorStanding> &standings, const QTimeZone &zone);
+// The bytes with the splices made.
+QByteArray spliced(const QByteArray &bytes, const QList<Splice> &splices);
+// The splices as one string that differs whenever they do.
+QByteArray spliceKey(const QList<Splice> &splices);
 QByteArray visitorPage(const RenderedPage &page, const QString &visitorId, const QList<VisitorStanding> &standings,
                        const QTimeZone &zone);
 
