@@ -41,7 +41,34 @@ struct RenderedPage
     QList<Spot> spots;
 };
 
-RenderedPage renderRankingPage(const QList<BoardView> &boards, const QTimeZone &zone);
+// The rendered rows of the last page rendered, by all that shows in them
+// but the rank: most rows of a page are those of the page before, and
+// their dates cost more to write than the rest of the page. Holds the rows
+// of the last two pages at most; used from one thread, with one zone.
+class RowMemo
+{
+public:
+    // The row's HTML after its rank.
+    QByteArray tail(const BoardRow &row, const QTimeZone &zone);
+    // A page is done: rows it did not show are forgotten with the next.
+    void next();
+
+    struct Key
+    {
+        QString userId;
+        QString name;
+        int score = 0;
+        qint64 reachedMs = 0;
+        bool operator==(const Key &) const = default;
+    };
+
+private:
+    QHash<Key, QByteArray> m_last;
+    QHash<Key, QByteArray> m_current;
+};
+size_t qHash(const RowMemo::Key &key, size_t seed = 0);
+
+RenderedPage renderRankingPage(const QList<BoardView> &boards, const QTimeZone &zone, RowMemo *memo = nullptr);
 
 // One difference of a visitor's page from the page: at an offset into its
 // bytes, so many of them left out and these bytes put in.

@@ -290,7 +290,7 @@ HttpAnswer RankingServer::readRankingPage(RankingStore &store, const QString &vi
         const std::optional<QList<BoardView>> boards = store.firstRows(now);
         if (!boards)
             return unavailable();
-        Pages::RenderedPage rendered = Pages::renderRankingPage(*boards, zone);
+        Pages::RenderedPage rendered = Pages::renderRankingPage(*boards, zone, &m_rowMemo);
         rendered.gzipped = gzipped(rendered.bytes);
         rendered.etag = entityTag(rendered.bytes, rendered.gzipped);
         page = std::make_shared<const Pages::RenderedPage>(std::move(rendered));
