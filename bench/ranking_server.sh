@@ -41,7 +41,8 @@ start_server() {
     # wrk's clients all come from one address.
     "$server" --listen 127.0.0.1:$port --rate 0 --max-connections 1024 --max-per-address 1024 "$@" >/dev/null 2>"$work/server.err" &
     server_pid=$!
-    for _ in $(seq 200); do
+    # A million entries take seconds to fold at start on a busy machine.
+    for _ in $(seq 1200); do
         grep -q 'listening on' "$work/server.err" && return 0
         sleep 0.05
     done
