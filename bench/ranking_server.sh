@@ -9,6 +9,10 @@
 #
 #   bench/ranking_server.sh BUILD_DIR [SECONDS]
 #
+# TOVRIKA_BENCH_ONLY=page measures the pages alone (no Redis, no entry
+# rates of their own); TOVRIKA_BENCH_BACKENDS="sqlite" or "postgresql" one
+# database alone.
+#
 # Needs wrk, redis-server and redis-tools (redis-benchmark); nginx and
 # PostgreSQL when there, their rows left out otherwise; python3 for a free port.
 set -euo pipefail
@@ -37,7 +41,8 @@ start_server() {
     # wrk's clients all come from one address.
     "$server" --listen 127.0.0.1:$port --rate 0 --max-connections 1024 --max-per-address 1024 "$@" >/dev/null 2>"$work/server.err" &
     server_pid=$!
-    for _ in $(seq 200); do
+    # A million entries take seconds to fold at start on a busy machine.
+    for _ in $(seq 1200); do
         grep -q 'listening on' "$work/server.err" && return 0
         sleep 0.05
     done
@@ -169,6 +174,8 @@ echo "CPU: $(nproc) cores; $seconds s per run; 64 connections for entries, 8 and
 printf '%-12s %-22s %10s %10s %10s  %s\n' backend measurement "req/s" p50 p99 errors
 nginx_ready=
 if command -v nginx >/dev/null && start_nginx; then nginx_ready=1; else echo "(no nginx: its rows are left out)"; fi
+only=${TOVRIKA_BENCH_ONLY:-}
+if [ "$only" != page ]; then
 start_redis
 backend=redis
 what="entry script, empty"
@@ -177,10 +184,17 @@ echo "$redis_empty"
 what="entry script, full"
 redis_full=$(measure_redis $((seconds * 5000)))
 echo "$redis_full"
-backends=(sqlite)
-start_postgres && backends+=(postgresql) || echo "(no PostgreSQL: its rows are left out)"
+fi
+read -ra backends <<<"${TOVRIKA_BENCH_BACKENDS:-sqlite postgresql}"
+if [[ " ${backends[*]} " == *" postgresql "* ]] && ! start_postgres; then
+    echo "(no PostgreSQL: its rows are left out)"
+    kept=()
+    for backend in "${backends[@]}"; do [ "$backend" = postgresql ] || kept+=("$backend"); done
+    backends=("${kept[@]}")
+fi
 for backend in "${backends[@]}"; do
     for commits in grouped each; do
+        [ "$only" != page ] || break
         database=$(new_database "entries_$commits")
         extra=()
         [ $commits = grouped ] || extra=(--commit-each)
@@ -252,6 +266,7 @@ for backend in "${backends[@]}"; do
     what="entries beside the page"
     printf '%-12s %-22s %10s\n' "$backend" "$what" "$(awk '/^Requests\/sec:/ {print $2}' "$work/entries.out")"
     # Entries once most no longer rank in: the boards hold a million.
+    [ "$only" != page ] || { stop_server; continue; }
     what="entries, full boards"
     ours=$(measure -t2 -c64 -d"${seconds}s" -s "$here/server/entries.lua" "http://127.0.0.1:$port")
     echo "$ours"

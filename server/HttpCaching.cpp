@@ -28,6 +28,11 @@ QByteArray entityTag(const QByteArray &body)
     return '"' + QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex().left(32) + '"';
 }
 
+QByteArray entityTag(const QByteArray &body, const QByteArray &gzip)
+{
+    return entityTag(gzip.isEmpty() ? body : gzip);
+}
+
 bool acceptsGzip(const QByteArray &acceptEncoding)
 {
     for (const QByteArray &item : acceptEncoding.split(',')) {

@@ -13,6 +13,10 @@ struct HttpRequest;
 QByteArray gzipped(const QByteArray &body);
 // A strong entity tag of the body, quotes included.
 QByteArray entityTag(const QByteArray &body);
+// The same for a body kept with its gzip copy, taken from that copy: it
+// tells the bytes apart as well (it is their lossless form, made the same
+// way each time) and is a fortieth of a ranking page to hash.
+QByteArray entityTag(const QByteArray &body, const QByteArray &gzip);
 
 // Whether a header's list (Accept-Encoding) names gzip with a weight above 0.
 bool acceptsGzip(const QByteArray &acceptEncoding);

@@ -19,20 +19,6 @@ void PageCache::changed(bool rows)
     ++m_data;
 }
 
-std::optional<QByteArray> PageCache::find(const Periods &periods, const QString &visitorId,
-                                          const QTimeZone &zone) const
-{
-    std::shared_ptr<const Pages::RenderedPage> kept = page(periods);
-    if (!kept)
-        return std::nullopt;
-    if (visitorId.isEmpty())
-        return kept->bytes;
-    std::optional<QList<VisitorStanding>> own = standings(periods, visitorId);
-    if (!own)
-        return std::nullopt;
-    return visitorPage(*kept, visitorId, *own, zone);
-}
-
 std::shared_ptr<const Pages::RenderedPage> PageCache::page(const Periods &periods) const
 {
     const std::lock_guard lock(m_mutex);

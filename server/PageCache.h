@@ -45,8 +45,6 @@ public:
     // Something was committed; rows when first rows may have changed.
     void changed(bool rows);
 
-    // The page for a visitor (or none) when all of it is kept.
-    std::optional<QByteArray> find(const Periods &periods, const QString &visitorId, const QTimeZone &zone) const;
     // The rendered page if kept.
     std::shared_ptr<const Pages::RenderedPage> page(const Periods &periods) const;
     // A visitor's standings if kept.

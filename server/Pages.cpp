@@ -143,14 +143,11 @@ constexpr char OwnWords[] = "<span class=\"you\">（あなた）</span>";
 // What follows every name: names are escaped, so it never occurs in one.
 constexpr char NameEnd[] = "</td><td class=\"score\">";
 
-// Appended piece by piece: a page has hundreds of rows.
-QString rowHtml(const BoardRow &row, bool own, const QTimeZone &zone)
+// A row after its rank: the part that stays while rows above come and go.
+QByteArray rowTail(const BoardRow &row, bool own, const QTimeZone &zone)
 {
     QString html;
     html.reserve(256);
-    html += own ? QLatin1String(OwnRowOpening) : QLatin1String("<tr>");
-    html += QLatin1String("<td class=\"rank\">");
-    html += QString::number(row.rank);
     html += QLatin1String("</td><td class=\"name\">");
     html += escapeHtml(row.name);
     if (own)
@@ -160,13 +157,29 @@ QString rowHtml(const BoardRow &row, bool own, const QTimeZone &zone)
     html += QLatin1String("</td><td class=\"when\">");
     html += timeHtml(row.reachedMs, zone);
     html += QLatin1String("</td></tr>\n");
+    return html.toUtf8();
+}
+
+void appendRow(QByteArray &html, const BoardRow &row, bool own, const QByteArray &tail)
+{
+    html += own ? QByteArrayView(OwnRowOpening) : QByteArrayView("<tr>");
+    html += "<td class=\"rank\">";
+    html += QByteArray::number(row.rank);
+    html += tail;
+}
+
+QByteArray rowHtml(const BoardRow &row, bool own, const QTimeZone &zone)
+{
+    QByteArray html;
+    appendRow(html, row, own, rowTail(row, own, zone));
     return html;
 }
 
 // One board as rendered for no visitor. The places where a visitor's page
 // differs are noted as offsets into html: each row's "<tr>", the end of the
 // rows and the end of the table.
-void appendBoard(QByteArray &html, const BoardView &view, const QTimeZone &zone, RenderedPage::Spot &spot)
+void appendBoard(QByteArray &html, const BoardView &view, const QTimeZone &zone, RenderedPage::Spot &spot,
+                 RowMemo *memo)
 {
     html += QStringLiteral("<div class=\"board\" id=\"board-%1-%2\">\n<h3>%3</h3>\n")
                 .arg(view.mode)
@@ -185,7 +198,7 @@ void appendBoard(QByteArray &html, const BoardView &view, const QTimeZone &zone,
     spot.rowOpening.reserve(view.rows.size());
     for (const BoardRow &row : view.rows) {
         spot.rowOpening.insert(row.userId, html.size());
-        html += rowHtml(row, false, zone).toUtf8();
+        appendRow(html, row, false, memo ? memo->tail(row, zone) : rowTail(row, false, zone));
     }
     spot.rowsEnd = html.size();
     html += "</tbody>\n</table>\n";
@@ -242,7 +255,30 @@ QString escapeHtml(const QString &text)
     return escaped;
 }
 
-RenderedPage renderRankingPage(const QList<BoardView> &boards, const QTimeZone &zone)
+QByteArray RowMemo::tail(const BoardRow &row, const QTimeZone &zone)
+{
+    const Key key{row.userId, row.name, row.score, row.reachedMs};
+    auto found = m_current.constFind(key);
+    if (found != m_current.cend())
+        return *found;
+    found = m_last.constFind(key);
+    const QByteArray tail = found != m_last.cend() ? *found : rowTail(row, false, zone);
+    m_current.insert(key, tail);
+    return tail;
+}
+
+size_t qHash(const RowMemo::Key &key, size_t seed)
+{
+    return qHashMulti(seed, key.userId, key.name, key.score, key.reachedMs);
+}
+
+void RowMemo::next()
+{
+    m_last.swap(m_current);
+    m_current.clear();
+}
+
+RenderedPage renderRankingPage(const QList<BoardView> &boards, const QTimeZone &zone, RowMemo *memo)
 {
     QString top = QStringLiteral("<header>\n<h1>Tovrika？ インターネットランキング</h1>\n"
                                  "<p>一桁の暗算でどこまで走れるか。各モードの今日・今週・総合の順位です。</p>\n"
@@ -266,55 +302,82 @@ RenderedPage renderRankingPage(const QList<BoardView> &boards, const QTimeZone &
             RenderedPage::Spot spot;
             spot.mode = view.mode;
             spot.board = view.board;
-            appendBoard(page.bytes, view, zone, spot);
+            appendBoard(page.bytes, view, zone, spot, memo);
             page.spots.append(std::move(spot));
         }
         page.bytes += "</div>\n</section>\n";
     }
     page.bytes += QStringLiteral("</main>\n<footer><a href=\"/\">Tovrika？ ホーム</a></footer>\n").toUtf8();
     page.bytes += shell.mid(bodyAt + 1);
+    if (memo)
+        memo->next();
     return page;
 }
 
-QByteArray visitorPage(const RenderedPage &page, const QString &visitorId, const QList<VisitorStanding> &standings,
-                       const QTimeZone &zone)
+QList<Splice> visitorSplices(const RenderedPage &page, const QString &visitorId,
+                             const QList<VisitorStanding> &standings, const QTimeZone &zone)
 {
+    QList<Splice> splices;
     if (visitorId.isEmpty())
-        return page.bytes;
-    QByteArray html;
-    html.reserve(page.bytes.size() + 1024);
-    qsizetype copied = 0;
-    auto copyTo = [&](qsizetype offset) {
-        html.append(page.bytes.constData() + copied, offset - copied);
-        copied = offset;
-    };
+        return splices;
     for (qsizetype i = 0; i < page.spots.size(); ++i) {
         const RenderedPage::Spot &spot = page.spots[i];
         if (spot.rowsEnd < 0)
             continue;
         const auto own = spot.rowOpening.constFind(visitorId);
         if (own != spot.rowOpening.cend()) {
-            copyTo(*own);
-            html += OwnRowOpening;
-            copied += 4; // "<tr>"
-            copyTo(page.bytes.indexOf(NameEnd, *own));
-            html += OwnWords;
+            splices.append({*own, 4, OwnRowOpening}); // in place of "<tr>"
+            splices.append({page.bytes.indexOf(NameEnd, *own), 0, OwnWords});
             continue;
         }
         const VisitorStanding *standing = i < standings.size() ? &standings[i] : nullptr;
         if (!standing || !standing->row)
             continue;
-        copyTo(spot.rowsEnd);
-        html += QStringLiteral("<tr class=\"gap\"><td colspan=\"4\">…</td></tr>\n").toUtf8();
-        html += rowHtml(*standing->row, true, zone).toUtf8();
-        copyTo(spot.tableEnd);
-        html += QStringLiteral("<p class=\"share\">あなたは %1 位（%2）</p>\n")
-                    .arg(standing->row->rank)
-                    .arg(escapeHtml(shareText(standing->row->rank, standing->total)))
-                    .toUtf8();
+        splices.append({spot.rowsEnd, 0,
+                        QStringLiteral("<tr class=\"gap\"><td colspan=\"4\">…</td></tr>\n").toUtf8()
+                            + rowHtml(*standing->row, true, zone)});
+        splices.append({spot.tableEnd, 0,
+                        QStringLiteral("<p class=\"share\">あなたは %1 位（%2）</p>\n")
+                            .arg(standing->row->rank)
+                            .arg(escapeHtml(shareText(standing->row->rank, standing->total)))
+                            .toUtf8()});
     }
-    copyTo(page.bytes.size());
+    return splices;
+}
+
+QByteArray spliced(const QByteArray &bytes, const QList<Splice> &splices)
+{
+    if (splices.isEmpty())
+        return bytes;
+    qsizetype size = bytes.size();
+    for (const Splice &splice : splices)
+        size += splice.text.size() - splice.skip;
+    QByteArray html;
+    html.reserve(size);
+    qsizetype copied = 0;
+    for (const Splice &splice : splices) {
+        html.append(bytes.constData() + copied, splice.at - copied);
+        html += splice.text;
+        copied = splice.at + splice.skip;
+    }
+    html.append(bytes.constData() + copied, bytes.size() - copied);
     return html;
+}
+
+QByteArray spliceKey(const QList<Splice> &splices)
+{
+    QByteArray key;
+    for (const Splice &splice : splices) {
+        key += QByteArray::number(splice.at) + ',' + QByteArray::number(splice.skip) + ','
+               + QByteArray::number(splice.text.size()) + ':' + splice.text;
+    }
+    return key;
+}
+
+QByteArray visitorPage(const RenderedPage &page, const QString &visitorId, const QList<VisitorStanding> &standings,
+                       const QTimeZone &zone)
+{
+    return spliced(page.bytes, visitorSplices(page, visitorId, standings, zone));
 }
 
 QByteArray rankingPage(const QList<BoardView> &boards, const QString &visitorId, const QTimeZone &zone)

@@ -41,10 +41,54 @@ struct RenderedPage
     QList<Spot> spots;
 };
 
-RenderedPage renderRankingPage(const QList<BoardView> &boards, const QTimeZone &zone);
-// The page of a visitor: the visitor's rows among the first rows
-// highlighted, and where a standing (one a spot, in spot order) holds a row,
-// that row with rank and share at the board's end.
+// The rendered rows of the last page rendered, by all that shows in them
+// but the rank: most rows of a page are those of the page before, and
+// their dates cost more to write than the rest of the page. Holds the rows
+// of the last two pages at most; used from one thread, with one zone.
+class RowMemo
+{
+public:
+    // The row's HTML after its rank.
+    QByteArray tail(const BoardRow &row, const QTimeZone &zone);
+    // A page is done: rows it did not show are forgotten with the next.
+    void next();
+
+    struct Key
+    {
+        QString userId;
+        QString name;
+        int score = 0;
+        qint64 reachedMs = 0;
+        bool operator==(const Key &) const = default;
+    };
+
+private:
+    QHash<Key, QByteArray> m_last;
+    QHash<Key, QByteArray> m_current;
+};
+size_t qHash(const RowMemo::Key &key, size_t seed = 0);
+
+RenderedPage renderRankingPage(const QList<BoardView> &boards, const QTimeZone &zone, RowMemo *memo = nullptr);
+
+// One difference of a visitor's page from the page: at an offset into its
+// bytes, so many of them left out and these bytes put in.
+struct Splice
+{
+    qsizetype at = 0;
+    qsizetype skip = 0;
+    QByteArray text;
+};
+// How the page of a visitor differs: the visitor's rows among the first
+// rows highlighted, and where a standing (one a spot, in spot order) holds
+// a row, that row with rank and share at the board's end. In page order;
+// a few hundred bytes, so that what a visitor's page is can be told (and
+// tagged) without its two megabytes.
+QList<Splice> visitorSplices(const RenderedPage &page, const QString &visitorId,
+                             const QList<VisitorStanding> &standings, const QTimeZone &zone);
+// The bytes with the splices made.
+QByteArray spliced(const QByteArray &bytes, const QList<Splice> &splices);
+// The splices as one string that differs whenever they do.
+QByteArray spliceKey(const QList<Splice> &splices);
 QByteArray visitorPage(const RenderedPage &page, const QString &visitorId, const QList<VisitorStanding> &standings,
                        const QTimeZone &zone);
 

@@ -39,6 +39,16 @@ HttpAnswer cacheable(const char *type, const QByteArray &body, const QByteArray 
     return page;
 }
 
+// A visitor's page, tagged from the page's tag and what differs from it:
+// hashing its two megabytes on every request would cost more than sending them.
+HttpAnswer visitorAnswer(const Pages::RenderedPage &page, const QString &visitorId,
+                         const QList<VisitorStanding> &standings, const QTimeZone &zone)
+{
+    const QList<Pages::Splice> splices = Pages::visitorSplices(page, visitorId, standings, zone);
+    return cacheable(HtmlType, Pages::spliced(page.bytes, splices), {},
+                     entityTag(page.etag + Pages::spliceKey(splices)));
+}
+
 } // namespace
 
 // The operator's address: /metrics and nothing else, no access log.
@@ -89,12 +99,14 @@ void RankingServer::stopAll()
 
 void RankingServer::settled()
 {
-    // Counted back on this thread, where shutdown() looks at it.
-    QMetaObject::invokeMethod(this, [this] {
-        --m_waiting;
-        if (m_stopping)
-            finishShutdown();
-    });
+    // Counted back where the answer is given: waking this object's thread
+    // for each answer cost more than making a kept page's answer. Only a
+    // stop waits for the count; shutdown() sets m_stopping before it looks
+    // at the count, so either it sees this answer counted back or this
+    // sees it stopping and calls again.
+    --m_waiting;
+    if (m_stopping)
+        QMetaObject::invokeMethod(this, &RankingServer::finishShutdown);
 }
 
 void RankingServer::setStartInterrupt(std::function<bool()> interrupted)
@@ -260,14 +272,15 @@ void RankingServer::handleRankingPage(const QString &visitorId, const HttpReply 
     const qint64 now = nowMs();
     const PageCache::Periods periods = PageCache::periodsAt(now, zone);
     // Served here, on the HTTP thread, while nothing has changed.
-    if (visitorId.isEmpty()) {
-        if (std::shared_ptr<const Pages::RenderedPage> page = m_pages.page(periods)) {
+    if (std::shared_ptr<const Pages::RenderedPage> page = m_pages.page(periods)) {
+        if (visitorId.isEmpty()) {
             reply(cacheable(HtmlType, page->bytes, page->gzipped, page->etag));
             return;
         }
-    } else if (std::optional<QByteArray> page = m_pages.find(periods, visitorId, zone)) {
-        reply(cacheable(HtmlType, *page));
-        return;
+        if (std::optional<QList<VisitorStanding>> own = m_pages.standings(periods, visitorId)) {
+            reply(visitorAnswer(*page, visitorId, *own, zone));
+            return;
+        }
     }
     m_worker->read([this, reply, visitorId, zone, now, periods](RankingStore &store) {
         reply(readRankingPage(store, visitorId, now, periods));
@@ -285,9 +298,9 @@ HttpAnswer RankingServer::readRankingPage(RankingStore &store, const QString &vi
         const std::optional<QList<BoardView>> boards = store.firstRows(now);
         if (!boards)
             return unavailable();
-        Pages::RenderedPage rendered = Pages::renderRankingPage(*boards, zone);
+        Pages::RenderedPage rendered = Pages::renderRankingPage(*boards, zone, &m_rowMemo);
         rendered.gzipped = gzipped(rendered.bytes);
-        rendered.etag = entityTag(rendered.bytes);
+        rendered.etag = entityTag(rendered.bytes, rendered.gzipped);
         page = std::make_shared<const Pages::RenderedPage>(std::move(rendered));
         m_pages.storePage(periods, read, page);
     }
@@ -310,7 +323,7 @@ HttpAnswer RankingServer::readRankingPage(RankingStore &store, const QString &vi
             standings->append(all->at(boardSlot(spot.mode, spot.board)));
         m_pages.storeStandings(periods, read, visitorId, *standings);
     }
-    return cacheable(HtmlType, Pages::visitorPage(*page, visitorId, *standings, zone));
+    return visitorAnswer(*page, visitorId, *standings, zone);
 }
 
 void RankingServer::handleApi(const QUrlQuery &query, const HttpReply &reply)

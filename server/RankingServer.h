@@ -71,6 +71,8 @@ private:
     std::unique_ptr<HttpDaemon> m_http;
     Metrics m_metrics;
     PageCache m_pages;
+    // Used on the store's read thread only, where pages are rendered.
+    Pages::RowMemo m_rowMemo;
     class MetricsHandler;
     std::unique_ptr<MetricsHandler> m_metricsHandler;
     std::unique_ptr<HttpDaemon> m_metricsHttp;

@@ -1,8 +1,10 @@
 // Checks the rules of the boards that need no database: where a day and a
 // week begin in a zone (across daylight-saving changes), the fast local
 // time of the page against Qt's own conversion, competition ranks, the
-// share text, the page's times and links, the options and database URLs
-// of the command line, and a batch's fold taken back whole.
+// share text, the page's times and links, a page rendered from rows kept
+// from the page before (ranks moved, a name changed) the same as one
+// rendered afresh, the options and database URLs of the command line, and
+// a batch's fold taken back whole.
 #include "server/BoardModel.h"
 #include "server/Boards.h"
 #include "server/DatabaseConfig.h"
@@ -26,6 +28,7 @@ private slots:
     void escaping();
     void pageTimesAndLinks_data();
     void pageTimesAndLinks();
+    void keptRowsRenderAsFresh();
     void rateLimiterWindow();
     void databaseUrls();
     void optionDefaults();
@@ -112,6 +115,23 @@ void tst_BoardRules::escaping()
     const QByteArray page = Pages::rankingPage({view}, QString(), QTimeZone::utc());
     QVERIFY(page.contains("&lt;i&gt;"));
     QVERIFY(!page.contains("<i>"));
+}
+
+void tst_BoardRules::keptRowsRenderAsFresh()
+{
+    const QTimeZone zone("Asia/Tokyo");
+    BoardView before;
+    before.rows = {BoardRow{1, QStringLiteral("A"), QStringLiteral("1"), 9, utc("2026-12-08T04:45:00Z")},
+                   BoardRow{2, QStringLiteral("B"), QStringLiteral("2"), 8, utc("2026-12-07T01:00:00Z")}};
+    BoardView after = before;
+    after.rows.prepend(BoardRow{1, QStringLiteral("New"), QStringLiteral("3"), 10, utc("2026-12-08T05:00:00Z")});
+    after.rows[1].rank = 2;
+    after.rows[2] = BoardRow{3, QStringLiteral("B2"), QStringLiteral("2"), 8, utc("2026-12-07T01:00:00Z")};
+    Pages::RowMemo memo;
+    QCOMPARE(Pages::renderRankingPage({before}, zone, &memo).bytes, Pages::renderRankingPage({before}, zone).bytes);
+    const QByteArray fresh = Pages::renderRankingPage({after}, zone).bytes;
+    QVERIFY(fresh.contains("<td class=\"rank\">3</td><td class=\"name\">B2</td>"));
+    QCOMPARE(Pages::renderRankingPage({after}, zone, &memo).bytes, fresh);
 }
 
 void tst_BoardRules::pageTimesAndLinks_data()

@@ -173,14 +173,21 @@ void tst_RankingOperator::faults()
 
 void tst_RankingOperator::pagesRevalidateAndCompress()
 {
-    QVERIFY(startServer());
+    QVERIFY(startServer({"--top", "1"}));
+    // Two rows: the visitor 2's page differs from the page by its own row below the first.
+    QCOMPARE(m_server->get(entryTarget(9, "a", "1")).body, QByteArray("OK"));
+    QCOMPARE(m_server->get(entryTarget(5, "b", "2")).body, QByteArray("CANNOT_RANK_IN"));
+    QSet<QString> tags;
     for (const QByteArray &path : {QByteArray("/"), QByteArray("/wuppet/wpbrand/tovrika/"),
+                                   QByteArray("/wuppet/wpbrand/tovrika/?id=2"),
                                    QByteArray("/api/ranking?md=0&board=all")}) {
         const ServerProcess::Reply plain = m_server->get(path);
         QCOMPARE(plain.status, 200);
         const QRegularExpression tagLine(QStringLiteral("\r\nETag: (\"[0-9a-f]+\")"));
         const QString tag = tagLine.match(QString::fromLatin1(plain.head)).captured(1);
         QVERIFY2(!tag.isEmpty(), plain.head.constData());
+        QVERIFY2(!tags.contains(tag), path.constData());
+        tags.insert(tag);
         QVERIFY(plain.head.contains("Cache-Control: public, max-age="));
         const QByteArray head = "GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n";
         const ServerProcess::Reply same = m_server->exchange(head + "If-None-Match: " + tag.toLatin1() + "\r\n\r\n");
