@@ -5,6 +5,7 @@
 # AT-SPI and answered by keyboard, the fourth wrongly: Orca must have spoken
 # each, the one after the wrong answer with its outcome, the time left on
 # Tab, never a greyed control, and the score as the results window opened.
+# Down and Up in the mode list say the new mode.
 # Before the game, Space on the focused ranking button opens the page (a
 # recording xdg-open) and starts no game.
 set -euo pipefail
@@ -35,6 +36,8 @@ speechd_pid=$XDG_RUNTIME_DIR/speech-dispatcher/pid/speech-dispatcher.pid
 stop_speech_dispatcher() {
     # Started by Orca's speech client on its first word; ended by its PID.
     [ -f "$speechd_pid" ] && kill "$(cat "$speechd_pid")" 2>/dev/null
+    # Orca's debug log kept for a look at what it did, when asked for.
+    [ -n "${TOVRIKA_ORCA_LOG:-}" ] && cp "$log" "$TOVRIKA_ORCA_LOG" 2>/dev/null
     e2e_cleanup
 }
 trap stop_speech_dispatcher EXIT
@@ -96,9 +99,22 @@ export PATH=$e2e_work/bin:$PATH
 start_game "$game"
 main=$(wait_for_windows 1)
 wait_for_speech 'combo box' 0
+xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus "$main"
+# Down and Up in the mode list each say the new mode, with its high score.
+for step in 'Down 90秒間耐久モード ハイスコア 0' 'Up 30秒間激走モード ハイスコア 0'; do
+    before=$(spoken | wc -l)
+    xdotool key "${step%% *}"
+    # Orca writes its log in blocks: Shift, which nothing here acts on,
+    # makes it write more until the words are in.
+    for _ in $(seq 20); do
+        spoken | tail -n +"$((before + 1))" | grep -q "${step#* }" && break
+        xdotool key shift
+        sleep 0.3
+    done
+    wait_for_speech "${step#* }" "$before"
+done
 # Space on the focused ranking button opens the ranking page and starts no game.
 before=$(spoken | wc -l)
-xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus "$main"
 for _ in 1 2 3 4; do
     xdotool key Tab
     sleep 0.5

@@ -1,12 +1,14 @@
 // Checks what a screen reader gets through Qt's accessibility interfaces:
 // the Japanese name (and description) of every control of the main window,
-// the result window and the entry window, the mode list's spoken line,
+// the result window and the entry window, the mode list's spoken line
+// and each change of mode put into it,
 // good news as a dialog, the focus on the question during a game, each
 // question inserted as selected text into it, a repeated one included and
 // a wrong answer said before the next, and exactly one NameChanged event
 // for each change of the answer label.
 // That Orca speaks them, and reads them back, e2e_orca checks.
 
+#include "controls/SpokenComboLine.h"
 #include "controls/WPTextBox.h"
 #include "game/PlayRecord.h"
 #include "game/frmMain.h"
@@ -117,12 +119,17 @@ private slots:
         QCOMPARE(nameOf(ui.lblAnswer), QStringLiteral("答え !!"));
         QCOMPARE(nameOf(ui.lblMessage2), ui.lblMessage2->text());
 
-        // Each change of mode is a change of the list's description, which
+        // Each change of mode is text put into the list's spoken line, which
         // a screen reader says: the mode, and its high score where it has one.
         recorded.clear();
+        ui.cmbMode->setCurrentIndex(1);
         ui.cmbMode->setCurrentIndex(2);
         QCOMPARE(descriptionOf(ui.cmbMode), QStringLiteral("Tovrika養成マシン"));
-        QCOMPARE(eventsOf(QAccessible::DescriptionChanged, ui.cmbMode).size(), 1);
+        const QList<Recorded> said =
+            eventsOf(QAccessible::TextInserted, ui.cmbMode->findChild<SpokenComboLine *>());
+        QCOMPARE(said.size(), 2);
+        QCOMPARE(said.at(0).inserted, QStringLiteral("90秒間耐久モード ハイスコア 0"));
+        QCOMPARE(said.at(1).inserted, QStringLiteral("Tovrika養成マシン"));
     }
 
     void goodNewsIsADialog()

@@ -1,0 +1,88 @@
+#include "controls/SpokenComboLine.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QComboBox>
+
+namespace {
+
+class SpokenComboLineAccessible : public QAccessibleWidget, public QAccessibleTextInterface
+{
+public:
+    explicit SpokenComboLineAccessible(SpokenComboLine *line)
+        : QAccessibleWidget(line, QAccessible::EditableText)
+    {
+    }
+
+    // Editable and unfocusable: Orca then takes text put into it on Up or
+    // Down as the combo box's own and says it.
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.editable = true;
+        state.focusable = false;
+        return state;
+    }
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    void selection(int, int *start, int *end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QString text(int start, int end) const override { return line().mid(start, end - start); }
+    int characterCount() const override { return int(line().size()); }
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int *start, int *end) const override
+    {
+        *start = *end = offset;
+        return {};
+    }
+
+private:
+    QString line() const
+    {
+        const auto *owner = qobject_cast<const SpokenComboLine *>(object());
+        return owner ? owner->line() : QString();
+    }
+};
+
+QAccessibleInterface *spokenComboLineFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("SpokenComboLine"))
+        return new SpokenComboLineAccessible(static_cast<SpokenComboLine *>(object));
+    return nullptr;
+}
+
+} // namespace
+
+SpokenComboLine::SpokenComboLine(QComboBox *comboBox)
+    : QWidget(comboBox)
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(spokenComboLineFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+    // Shown, so that it counts as showing, but with no size and no input.
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setGeometry(0, 0, 0, 0);
+}
+
+void SpokenComboLine::say(const QString &line)
+{
+    m_line = line;
+    QAccessibleTextInsertEvent event(this, 0, m_line);
+    QAccessible::updateAccessibility(&event);
+}
