@@ -5,7 +5,7 @@
 # AT-SPI and answered by keyboard, the fourth wrongly: Orca must have spoken
 # each, the one after the wrong answer with its outcome, the time left on
 # Tab, never a greyed control, and the score as the results window opened.
-# Down and Up in the mode list say the new mode.
+# Down and Up in the mode list say the new mode; the gauge says nothing.
 # Before the game, Space on the focused ranking button opens the page (a
 # recording xdg-open) and starts no game.
 set -euo pipefail
@@ -46,11 +46,21 @@ trap stop_speech_dispatcher EXIT
 e2e_pids+=($!)
 
 log=$e2e_work/orca.log
+# Orca writes its debug log in blocks, which keeps its last words out of the
+# log for as long as it is quiet: it runs here with the log written by line.
+orca_by_line='
+import builtins, runpy, sys
+opened = builtins.open
+def by_line(file, mode="r", *args, **kwargs):
+    return opened(file, mode, 1) if mode == "w" and not args and not kwargs else opened(file, mode, *args, **kwargs)
+builtins.open = by_line
+sys.argv[0] = "/usr/bin/orca"
+runpy.run_path("/usr/bin/orca", run_name="__main__")'
 # Orca gives up starting when the AT-SPI registry answers too slowly (a busy
 # machine): it is started again, twice at most.
 for attempt in 1 2 3; do
     rm -f "$log"
-    orca --debug-file "$log" >"$e2e_work/orca.out" 2>&1 &
+    "$python" -c "$orca_by_line" --debug-file "$log" >"$e2e_work/orca.out" 2>&1 &
     orca_pid=$!
     e2e_pids+=("$orca_pid")
     for _ in $(seq 150); do
@@ -104,13 +114,6 @@ xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus "$main"
 for step in 'Down 90秒間耐久モード ハイスコア 0' 'Up 30秒間激走モード ハイスコア 0'; do
     before=$(spoken | wc -l)
     xdotool key "${step%% *}"
-    # Orca writes its log in blocks: Shift, which nothing here acts on,
-    # makes it write more until the words are in.
-    for _ in $(seq 20); do
-        spoken | tail -n +"$((before + 1))" | grep -q "${step#* }" && break
-        xdotool key shift
-        sleep 0.3
-    done
     wait_for_speech "${step#* }" "$before"
 done
 # Space on the focused ranking button opens the ranking page and starts no game.
@@ -176,4 +179,7 @@ fi
 if spoken | grep -qiE '\balert\b|警告'; then
     fail "Orca announced the congratulation as an alert: $(spoken | grep -iE 'alert|警告' | head -n 3 | tr '\n' '|')"
 fi
-echo "PASS: Orca spoke five questions, the wrong answer's outcome, the time left and the score, no alert and nothing greyed; Space pressed the ranking button"
+if spoken | grep -qi 'percent'; then
+    fail "Orca read the gauge out: $(spoken | grep -i percent | head -n 3 | tr '\n' '|')"
+fi
+echo "PASS: Orca spoke the mode on Down and Up, five questions, the wrong answer's outcome, the time left and the score, no alert, nothing greyed and no gauge; Space pressed the ranking button"

@@ -1,6 +1,7 @@
 // Checks what a screen reader gets through Qt's accessibility interfaces:
 // the Japanese name (and description) of every control of the main window,
-// the result window and the entry window, the mode list's spoken line
+// the result window and the entry window, a gauge without a value, the
+// mode list's spoken line
 // and each change of mode put into it,
 // good news as a dialog, the focus on the question during a game, each
 // question inserted as selected text into it, a repeated one included and
@@ -110,6 +111,8 @@ private slots:
         QCOMPARE(descriptionOf(ui.cmbMode), QStringLiteral("30秒間激走モード ハイスコア 57"));
         QCOMPARE(nameOf(ui.lblHiScore), QStringLiteral("ハイスコア 57"));
         QCOMPARE(nameOf(ui.PB1), QStringLiteral("残り時間"));
+        // No value, so none is read out as the gauge drains.
+        QVERIFY(!QAccessible::queryAccessibleInterface(ui.PB1)->valueInterface());
         QCOMPARE(nameOf(ui.btnClear), QStringLiteral("ハイスコアをクリア"));
         QCOMPARE(descriptionOf(ui.btnClear), QStringLiteral("ハイスコアをクリア。"));
         QCOMPARE(nameOf(ui.btnRanking), QStringLiteral("ランキング"));
