@@ -3,7 +3,7 @@
 #include "ui_frmMain.h"
 
 #include "controls/FocusRingStyle.h"
-#include "controls/SpokenComboLine.h"
+#include "controls/SpokenLine.h"
 
 #include "game/GameRules.h"
 #include "game/QuestionGenerator.h"
@@ -77,7 +77,7 @@ frmMain::frmMain(Platform &platform, QWidget *parent)
     , m_platform(platform)
 {
     ui->setupUi(this);
-    m_modeLine = new SpokenComboLine(ui->cmbMode);
+    m_modeLine = new SpokenLine(ui->cmbMode);
     applyExactPointSizes(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);

@@ -10,7 +10,7 @@
 namespace Ui {
 class frmMain;
 }
-class SpokenComboLine;
+class SpokenLine;
 struct Platform;
 
 // The main window: the ready state, the game loop and the mode list with its
@@ -74,7 +74,7 @@ private:
     std::unique_ptr<Ui::frmMain> ui;
     Platform &m_platform;
     QTimer Timer1;
-    SpokenComboLine *m_modeLine = nullptr;
+    SpokenLine *m_modeLine = nullptr;
     QPixmap m_background;
     qreal m_picturesRatio = 1.0;
     QTimer m_frameWatch;

@@ -5,7 +5,8 @@
 # AT-SPI and answered by keyboard, the fourth wrongly: Orca must have spoken
 # each, the one after the wrong answer with its outcome, the time left on
 # Tab, never a greyed control, and the score as the results window opened.
-# Down and Up in the mode list say the new mode; the gauge says nothing.
+# Down and Up in the mode list say the new mode; the gauge says nothing, and
+# no question comes with "selected" or "read only".
 # Before the game, Space on the focused ranking button opens the page (a
 # recording xdg-open) and starts no game.
 set -euo pipefail
@@ -178,6 +179,9 @@ if spoken | grep -qi 'grayed'; then
 fi
 if spoken | grep -qiE '\balert\b|警告'; then
     fail "Orca announced the congratulation as an alert: $(spoken | grep -iE 'alert|警告' | head -n 3 | tr '\n' '|')"
+fi
+if spoken | grep -qiE 'selected|read only'; then
+    fail "Orca said more than the question: $(spoken | grep -iE 'selected|read only' | head -n 3 | tr '\n' '|')"
 fi
 if spoken | grep -qi 'percent'; then
     fail "Orca read the gauge out: $(spoken | grep -i percent | head -n 3 | tr '\n' '|')"

@@ -1,21 +1,20 @@
-#include "controls/SpokenComboLine.h"
+#include "controls/SpokenLine.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QComboBox>
 
 namespace {
 
-class SpokenComboLineAccessible : public QAccessibleWidget, public QAccessibleTextInterface
+class SpokenLineAccessible : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
-    explicit SpokenComboLineAccessible(SpokenComboLine *line)
+    explicit SpokenLineAccessible(SpokenLine *line)
         : QAccessibleWidget(line, QAccessible::EditableText)
     {
     }
 
-    // Editable and unfocusable: Orca then takes text put into it on Up or
-    // Down as the combo box's own and says it.
+    // Editable and unfocusable: Orca then takes text put into it as its
+    // focused control's own and says it.
     QAccessible::State state() const override
     {
         QAccessible::State state = QAccessibleWidget::state();
@@ -31,8 +30,13 @@ public:
         return QAccessibleWidget::interface_cast(type);
     }
 
-    void selection(int, int *start, int *end) const override { *start = *end = 0; }
-    int selectionCount() const override { return 0; }
+    // The whole line is the one selection.
+    void selection(int index, int *start, int *end) const override
+    {
+        *start = 0;
+        *end = index == 0 ? characterCount() : 0;
+    }
+    int selectionCount() const override { return characterCount() > 0 ? 1 : 0; }
     void addSelection(int, int) override {}
     void removeSelection(int) override {}
     void setSelection(int, int, int) override {}
@@ -52,22 +56,22 @@ public:
 private:
     QString line() const
     {
-        const auto *owner = qobject_cast<const SpokenComboLine *>(object());
+        const auto *owner = qobject_cast<const SpokenLine *>(object());
         return owner ? owner->line() : QString();
     }
 };
 
 QAccessibleInterface *spokenComboLineFactory(const QString &className, QObject *object)
 {
-    if (className == QLatin1String("SpokenComboLine"))
-        return new SpokenComboLineAccessible(static_cast<SpokenComboLine *>(object));
+    if (className == QLatin1String("SpokenLine"))
+        return new SpokenLineAccessible(static_cast<SpokenLine *>(object));
     return nullptr;
 }
 
 } // namespace
 
-SpokenComboLine::SpokenComboLine(QComboBox *comboBox)
-    : QWidget(comboBox)
+SpokenLine::SpokenLine(QWidget *control)
+    : QWidget(control)
 {
     static const bool installed = [] {
         QAccessible::installFactory(spokenComboLineFactory);
@@ -80,9 +84,11 @@ SpokenComboLine::SpokenComboLine(QComboBox *comboBox)
     setGeometry(0, 0, 0, 0);
 }
 
-void SpokenComboLine::say(const QString &line)
+void SpokenLine::say(const QString &line)
 {
     m_line = line;
+    // Inserted as a whole, so that a repeated line is news too. The old line
+    // is not reported as removed: Orca would say "selection deleted" first.
     QAccessibleTextInsertEvent event(this, 0, m_line);
     QAccessible::updateAccessibility(&event);
 }
