@@ -61,7 +61,7 @@ private:
     }
 };
 
-QAccessibleInterface *spokenComboLineFactory(const QString &className, QObject *object)
+QAccessibleInterface *spokenLineFactory(const QString &className, QObject *object)
 {
     if (className == QLatin1String("SpokenLine"))
         return new SpokenLineAccessible(static_cast<SpokenLine *>(object));
@@ -74,7 +74,7 @@ SpokenLine::SpokenLine(QWidget *control)
     : QWidget(control)
 {
     static const bool installed = [] {
-        QAccessible::installFactory(spokenComboLineFactory);
+        QAccessible::installFactory(spokenLineFactory);
         return true;
     }();
     Q_UNUSED(installed);
