@@ -1,5 +1,7 @@
 #include "controls/SpokenLabel.h"
 
+#include "controls/SpokenLine.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 
@@ -13,13 +15,13 @@ public:
     {
     }
 
-    // Focusable although neither Tab nor a click gives it the focus: the
-    // game does, and Orca's Qt support trusts a focus event only from an
-    // object that says it can take the focus.
+    // Not focusable to the screen reader, although the game gives it the
+    // focus: Orca says "read only" of a focusable text that cannot be
+    // edited, and its Qt support takes the focus event all the same.
     QAccessible::State state() const override
     {
         QAccessible::State state = QAccessibleWidget::state();
-        state.focusable = true;
+        state.focusable = false;
         return state;
     }
 
@@ -30,13 +32,14 @@ public:
         return QAccessibleWidget::interface_cast(type);
     }
 
-    // The whole line is the one selection.
-    void selection(int index, int *start, int *end) const override
-    {
-        *start = 0;
-        *end = index == 0 ? characterCount() : 0;
-    }
-    int selectionCount() const override { return characterCount() > 0 ? 1 : 0; }
+    // The spoken line is no child: Orca would move to it.
+    int childCount() const override { return 0; }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+
+    // No selection: Orca would say "selected" after the line.
+    void selection(int, int *start, int *end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
     void addSelection(int, int) override {}
     void removeSelection(int) override {}
     void setSelection(int, int, int) override {}
@@ -78,6 +81,7 @@ QAccessibleInterface *spokenLabelFactory(const QString &className, QObject *obje
 
 SpokenLabel::SpokenLabel(QWidget *parent)
     : QLabel(parent)
+    , m_spoken(new SpokenLine(this))
 {
     static const bool installed = [] {
         QAccessible::installFactory(spokenLabelFactory);
@@ -97,8 +101,5 @@ void SpokenLabel::focusInEvent(QFocusEvent *event)
 void SpokenLabel::say(const QString &line)
 {
     m_line = line;
-    // Inserted as a whole, so that a repeated line is news too. The old line
-    // is not reported as removed: Orca would say "selection deleted" first.
-    QAccessibleTextInsertEvent event(this, 0, m_line);
-    QAccessible::updateAccessibility(&event);
+    m_spoken->say(line);
 }

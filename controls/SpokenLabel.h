@@ -3,15 +3,16 @@
 #include <QLabel>
 #include <QString>
 
+class SpokenLine;
+
 // A label that a screen reader reads out each time it is given a new line
-// to say, while it holds the focus. Screen readers act on text inserted into
-// the focused text object, where Qt 6.4 sends the new text along; a change
-// of a label's name or description reaches them without the text, and Orca
-// drops name changes of labels altogether.
+// to say, while it holds the focus; the line is said through an unseen
+// SpokenLine of the label.
 //
-// To the screen reader the label is a paragraph whose text is the spoken
-// line (the shown text, perhaps with more said before it), given as
-// selected: Orca presents inserted text that is also selected.
+// To the screen reader the label is a paragraph whose text is the last
+// line given (the shown text, perhaps with more said before it), read as
+// the focus arrives and by Where Am I: no selection and not read-only, so
+// that nothing but the line is said.
 class SpokenLabel : public QLabel
 {
     Q_OBJECT
@@ -29,4 +30,5 @@ protected:
 
 private:
     QString m_line;
+    SpokenLine *m_spoken = nullptr;
 };

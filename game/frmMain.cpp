@@ -3,6 +3,7 @@
 #include "ui_frmMain.h"
 
 #include "controls/FocusRingStyle.h"
+#include "controls/SpokenLine.h"
 
 #include "game/GameRules.h"
 #include "game/QuestionGenerator.h"
@@ -76,6 +77,7 @@ frmMain::frmMain(Platform &platform, QWidget *parent)
     , m_platform(platform)
 {
     ui->setupUi(this);
+    m_modeLine = new SpokenLine(ui->cmbMode);
     applyExactPointSizes(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -83,13 +85,15 @@ frmMain::frmMain(Platform &platform, QWidget *parent)
     setWindowIcon(svgIcon(QStringLiteral(":/ui/images/icon.svg")));
     DrawPictures();
 
-    // The focus plainly shown on every control the keyboard works.
+    // The focus plainly shown on every control the keyboard works, and the
+    // gauge silent to screen readers: its time is said when asked for.
     // The style is a child made after the controls, so it outlives them.
     auto *focusStyle = new FocusRingStyle;
     focusStyle->setParent(this);
     for (QWidget *control : std::initializer_list<QWidget *>{ui->cmbMode, ui->btnClear, ui->btnRanking,
                                                              ui->btnWuppet})
         control->setStyle(focusStyle);
+    setAccessibleRole(ui->PB1, QAccessible::ProgressBar);
 
     // Digits must arrive as ASCII digits whatever input method the player
     // has switched on.
@@ -168,13 +172,13 @@ void frmMain::cmbMode_Click(int index)
     LoadHighScore();
     ui->btnClear->setEnabled(isTimedMode(nMode));
     describeMode();
+    m_modeLine->say(ui->cmbMode->accessibleDescription());
 }
 
 void frmMain::describeMode()
 {
-    // A screen reader says a change of the focused control's description,
-    // but not of a combo box's name or value: moving through the list is
-    // spoken as the mode and its high score.
+    // Said as the list takes the focus (and by the mode line on Up and
+    // Down): the mode, and its high score where it has one.
     QString line = ui->cmbMode->currentText();
     if (isTimedMode(nMode))
         line += QStringLiteral(" ハイスコア ") + ui->lblHiScore->text();

@@ -10,6 +10,7 @@
 namespace Ui {
 class frmMain;
 }
+class SpokenLine;
 struct Platform;
 
 // The main window: the ready state, the game loop and the mode list with its
@@ -58,7 +59,7 @@ private:
     void btnClear_Click();
     void btnRanking_Click();
     void btnWuppet_Click();
-    // Gives the mode list the line a screen reader says as the mode changes.
+    // Gives the mode list the line a screen reader says with it.
     void describeMode();
     // The time-left key: the seconds left in a timed game, the pace in practice.
     void sayTimeLeft();
@@ -73,6 +74,7 @@ private:
     std::unique_ptr<Ui::frmMain> ui;
     Platform &m_platform;
     QTimer Timer1;
+    SpokenLine *m_modeLine = nullptr;
     QPixmap m_background;
     qreal m_picturesRatio = 1.0;
     QTimer m_frameWatch;

@@ -6,8 +6,50 @@
 #include "shell/SettingsStore.h"
 
 #include <QDate>
+#include <QEvent>
+#include <QTimer>
+
+#include <utility>
 
 QString strUserID;
+
+namespace {
+
+// Runs a job once the window has painted its first frame, or as the window
+// goes if it never did.
+class AfterFirstPaint : public QObject
+{
+public:
+    AfterFirstPaint(QWidget *window, std::function<void()> job)
+        : QObject(window)
+        , m_job(std::move(job))
+    {
+        window->installEventFilter(this);
+    }
+    ~AfterFirstPaint() override { run(); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            // Queued: the frame is painted and sent to the screen first.
+            QTimer::singleShot(0, this, [this] { run(); });
+        }
+        return false;
+    }
+
+private:
+    void run()
+    {
+        if (auto job = std::exchange(m_job, nullptr))
+            job();
+    }
+
+    std::function<void()> m_job;
+};
+
+} // namespace
 
 namespace modMain {
 
@@ -32,14 +74,21 @@ std::unique_ptr<frmMain> Main(Platform &platform, const std::function<void()> &b
     const QString key = QStringLiteral("UserID");
 
     strUserID = platform.settings.read(app, section, key);
-    if (strUserID.isEmpty()) {
+    const bool made = strUserID.isEmpty();
+    if (made)
         strUserID = MakeUserID(platform.clock.tickCount(), DayNumber(platform.clock.today()));
-        // A store that cannot be written only means a new identifier next
-        // time; the game itself does not depend on it.
-        platform.settings.write(app, section, key, strUserID);
-    }
 
     auto window = std::make_unique<frmMain>(platform);
+    if (made) {
+        // Stored once the first frame is on the screen: writing it to disk
+        // (and syncing it there) took a good part of a first start's time to
+        // the first frame. A store that cannot be written, or a game gone
+        // before, only means a new identifier next time; the game itself does
+        // not depend on it.
+        new AfterFirstPaint(window.get(), [&platform, app, section, key, id = strUserID] {
+            platform.settings.write(app, section, key, id);
+        });
+    }
     if (beforeShow)
         beforeShow();
     window->show();

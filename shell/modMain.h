@@ -22,8 +22,9 @@ qint64 DayNumber(const QDate &date);
 // their product in double precision, without exponent or grouping.
 QString MakeUserID(qint32 tickCount, qint64 dayNumber);
 
-// The start routine: reads the identifier (creating and storing it on first
-// use), keeps it in strUserID, then creates and shows the main window.
+// The start routine: reads the identifier (creating it on first use, and
+// storing it once the window's first frame is painted), keeps it in
+// strUserID, then creates and shows the main window.
 // beforeShow runs between the two: start-up work done in the background that
 // the first frame needs is waited for there.
 std::unique_ptr<frmMain> Main(Platform &platform, const std::function<void()> &beforeShow = {});
