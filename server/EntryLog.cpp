@@ -5,6 +5,7 @@
 #include "server/SqliteLog.h"
 
 #include <QSqlError>
+#include <QScopeGuard>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -15,7 +16,10 @@ std::unique_ptr<EntryLog> EntryLog::create(const DatabaseConfig &config, QString
     return std::make_unique<SqliteLog>(config, std::move(connectionName), writer);
 }
 
-EntryLog::~EntryLog() = default;
+EntryLog::~EntryLog()
+{
+    disconnect();
+}
 
 QString EntryLog::answerText(const LogRow &row, EntryAnswer answer)
 {
@@ -36,8 +40,12 @@ QString EntryLog::answerText(const LogRow &row, EntryAnswer answer)
 
 void EntryLog::disconnect()
 {
+    // The driver goes first: a kept statement freed while its driver lives
+    // is freed on the server too, which on a broken connection fails with a
+    // warning for each; without the driver it is only let go here.
     if (QSqlDatabase::contains(m_connectionName))
         QSqlDatabase::removeDatabase(m_connectionName);
+    m_kept.clear();
 }
 
 namespace {
@@ -65,20 +73,53 @@ bool failed(const QSqlQuery &query, QString *error)
 }
 } // namespace
 
+QSqlQuery *EntryLog::kept(const QString &sql, QString *error)
+{
+    for (auto &[text, query] : m_kept) {
+        if (text == sql)
+            return query.get();
+    }
+    auto query = std::make_unique<QSqlQuery>(database());
+    // Rows are read one by one as they come: a start may read millions.
+    query->setForwardOnly(true);
+    if (!query->prepare(sql)) {
+        *error = query->lastError().text();
+        return nullptr;
+    }
+    return m_kept.emplace_back(sql, std::move(query)).second.get();
+}
+
 bool EntryLog::readAfter(qint64 position, const std::function<bool(const LogRow &)> &fold, QString *error)
 {
-    QSqlQuery query(database());
-    query.setForwardOnly(true);
-    if (!query.prepare(LineColumns + QStringLiteral("WHERE id > ? ORDER BY id")))
-        return failed(query, error);
-    query.bindValue(0, position);
-    if (!query.exec())
-        return failed(query, error);
-    while (query.next()) {
-        if (!fold(lineOf(query)))
+    // Read after each append's lock, so kept. In pages, the first small:
+    // the usual read finds a few lines or none, and for a small page the
+    // planner takes the key's order even on a new log it knows nothing of
+    // yet, where for "every line after" it would scan and sort the whole
+    // log. A long read, such as the start's, doubles its pages.
+    QSqlQuery *query = kept(LineColumns + QStringLiteral("WHERE id > ? ORDER BY id LIMIT ?"), error);
+    if (!query)
+        return *error = QStringLiteral("cannot read the log: ") + *error, false;
+    // Done with it, whatever the way out: a statement left running on
+    // SQLite would hold its snapshot of the database.
+    const auto finish = qScopeGuard([query] { query->finish(); });
+    for (qint64 page = 256;; page = std::min<qint64>(page * 2, 65536)) {
+        query->bindValue(0, position);
+        query->bindValue(1, page);
+        if (!query->exec())
+            return failed(*query, error);
+        qint64 read = 0;
+        while (query->next()) {
+            const LogRow row = lineOf(*query);
+            ++read;
+            position = row.id;
+            if (!fold(row))
+                return true;
+        }
+        if (query->lastError().isValid())
+            return failed(*query, error);
+        if (read < page)
             return true;
     }
-    return !query.lastError().isValid() || failed(query, error);
 }
 
 bool EntryLog::readAt(qint64 position, std::optional<LogRow> *found, QString *error)

@@ -6,12 +6,15 @@
 #include <QDeadlineTimer>
 #include <QSqlDatabase>
 #include <QSqlDriver>
+#include <QSqlQuery>
 #include <QVariant>
 #include <QString>
 
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 // What the entry log needs of a database, one class for each: a connection
 // with the session it needs, the append of a batch of lines durably and in
@@ -32,7 +35,8 @@ public:
     const DatabaseConfig &config() const { return m_config; }
     // Opens the connection and sets up its session.
     virtual bool connect(QString *error) = 0;
-    // Removes the connection; the next connect() opens it anew.
+    // Removes the connection, and the statements kept on it; the next
+    // connect() opens it anew.
     void disconnect();
 
     // Within the schema transaction, against a second process doing the same.
@@ -48,10 +52,11 @@ public:
     // its commit, so that lines are numbered in commit order: the lines read
     // after it are all there are before this transaction's own.
     virtual bool beginAppend(QString *error) = 0;
-    // Writes the lines (their ids given) inside the append's transaction.
-    virtual bool append(const QList<LogRow> &rows, const QList<EntryAnswer> &answers, QString *error) = 0;
-    // Within the append's transaction: tells the other connections, at the commit.
-    virtual bool announce(bool rowsChanged, QString *error) = 0;
+    // Writes the lines (their ids given) inside the append's transaction,
+    // and tells the other connections of them at the commit: rowsChanged
+    // when first rows may differ, not only counts.
+    virtual bool append(const QList<LogRow> &rows, const QList<EntryAnswer> &answers, bool rowsChanged,
+                        QString *error) = 0;
 
     // The lines after a position (without the client, which only the log
     // keeps), in order, each given to fold until it
@@ -75,6 +80,11 @@ public:
     virtual bool backup(const QString &file, QString *error) = 0;
 
 protected:
+    // A statement prepared once for the connection and kept until it is
+    // removed: each append saves the round trips of preparing and freeing
+    // it. nullptr, with the error, when it cannot be prepared.
+    QSqlQuery *kept(const QString &sql, QString *error);
+
     // The driver's own handle of the open connection, or nullptr. Qt names
     // the type as the driver declared it or by the structure behind the typedef.
     template <typename Handle>
@@ -99,4 +109,7 @@ protected:
     DatabaseConfig m_config;
     QString m_connectionName;
     bool m_writer;
+
+private:
+    std::vector<std::pair<QString, std::unique_ptr<QSqlQuery>>> m_kept;
 };

@@ -65,10 +65,14 @@ bool PostgresLog::connect(QString *error)
         return *error = QStringLiteral("cannot open %1: %2").arg(m_config.displayName(), db.lastError().text()), false;
     // The server cancels what runs or waits for a lock past the deadline
     // itself; the watchdog is for a server that cannot. Notices would go to
-    // standard error at each connection.
+    // standard error at each connection. Statements are kept prepared, and a
+    // plan made for any position would read the whole log for the lines
+    // after one: each run is planned for its own values.
     const QString deadline = QString::number(m_config.deadlineMs);
-    const std::pair<const char *, QString> settings[] = {
-        {"statement_timeout", deadline}, {"lock_timeout", deadline}, {"client_min_messages", "warning"}};
+    const std::pair<const char *, QString> settings[] = {{"statement_timeout", deadline},
+                                                         {"lock_timeout", deadline},
+                                                         {"client_min_messages", "warning"},
+                                                         {"plan_cache_mode", "force_custom_plan"}};
     QSqlQuery set(db);
     for (const auto &[name, value] : settings) {
         if (!set.exec(QStringLiteral("SET %1 = %2").arg(QLatin1String(name), value))) {
@@ -105,17 +109,16 @@ QStringList PostgresLog::dropOlderSql() const
 
 bool PostgresLog::beginAppend(QString *error)
 {
-    QSqlDatabase db = database();
-    if (!db.transaction())
-        return *error = QStringLiteral("cannot begin a transaction: ") + db.lastError().text(), false;
-    // Held to the commit: the next transaction reads this one's lines first.
-    QSqlQuery lock(db);
-    if (!lock.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(LogLockKey)))
-        return *error = QStringLiteral("cannot lock the log: ") + lock.lastError().text(), false;
+    // One round trip for both. The lock is held to the commit: the next
+    // transaction reads this one's lines first.
+    QSqlQuery begin(database());
+    if (!begin.exec(QStringLiteral("BEGIN; SELECT pg_advisory_xact_lock(%1)").arg(LogLockKey)))
+        return *error = QStringLiteral("cannot lock the log: ") + begin.lastError().text(), false;
     return true;
 }
 
-bool PostgresLog::append(const QList<LogRow> &rows, const QList<EntryAnswer> &answers, QString *error)
+bool PostgresLog::append(const QList<LogRow> &rows, const QList<EntryAnswer> &answers, bool rowsChanged,
+                         QString *error)
 {
     QList<qint64> ids, kinds, atMs, modes, scores;
     QStringList clients, userIds, names, words;
@@ -131,30 +134,24 @@ bool PostgresLog::append(const QList<LogRow> &rows, const QList<EntryAnswer> &an
         names << row.name;
         words << answerText(row, answers.value(i));
     }
-    // One statement and one round trip for the whole batch.
-    QSqlQuery insert(database());
-    if (!insert.prepare(QStringLiteral(
-            "INSERT INTO entry_log (id, kind, at_ms, client, uid, name, mode, score, answer) "
-            "SELECT * FROM unnest(?::BIGINT[], ?::INTEGER[], ?::BIGINT[], ?::TEXT[], ?::TEXT[], ?::TEXT[], "
-            "?::INTEGER[], ?::INTEGER[], ?::TEXT[])")))
-        return *error = QStringLiteral("cannot log: ") + insert.lastError().text(), false;
+    // One statement and one round trip for the whole batch and its notice.
+    QSqlQuery *insert = kept(QStringLiteral(
+        "WITH written AS (INSERT INTO entry_log (id, kind, at_ms, client, uid, name, mode, score, answer) "
+        "SELECT * FROM unnest(?::BIGINT[], ?::INTEGER[], ?::BIGINT[], ?::TEXT[], ?::TEXT[], ?::TEXT[], "
+        "?::INTEGER[], ?::INTEGER[], ?::TEXT[])) SELECT pg_notify(?, ?)"), error);
+    if (!insert)
+        return *error = QStringLiteral("cannot log: ") + *error, false;
     const QString values[] = {numberArray(ids),       numberArray(kinds), numberArray(atMs),
                               textArray(clients),     textArray(userIds), textArray(names),
-                              numberArray(modes),     numberArray(scores), textArray(words)};
+                              numberArray(modes),     numberArray(scores), textArray(words),
+                              QLatin1String(Channel), QLatin1String(rowsChanged ? RowsChanged : TotalsChanged)};
     for (int column = 0; column < int(std::size(values)); ++column)
-        insert.bindValue(column, values[column]);
-    if (!insert.exec())
-        return *error = QStringLiteral("cannot log: ") + insert.lastError().text(), false;
-    return true;
-}
-
-bool PostgresLog::announce(bool rowsChanged, QString *error)
-{
-    QSqlQuery notify(database());
-    if (!notify.exec(QStringLiteral("SELECT pg_notify('%1', '%2')")
-                         .arg(QLatin1String(Channel), QLatin1String(rowsChanged ? RowsChanged : TotalsChanged))))
-        return *error = QStringLiteral("cannot notify: ") + notify.lastError().text(), false;
-    return true;
+        insert->bindValue(column, values[column]);
+    const bool done = insert->exec();
+    if (!done)
+        *error = QStringLiteral("cannot log: ") + insert->lastError().text();
+    insert->finish();
+    return done;
 }
 
 std::function<void()> PostgresLog::cutter(QDeadlineTimer)

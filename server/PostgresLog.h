@@ -19,8 +19,8 @@ public:
     QString lineNumberType() const override { return QStringLiteral("BIGINT"); }
     QStringList dropOlderSql() const override;
     bool beginAppend(QString *error) override;
-    bool append(const QList<LogRow> &rows, const QList<EntryAnswer> &answers, QString *error) override;
-    bool announce(bool rowsChanged, QString *error) override;
+    bool append(const QList<LogRow> &rows, const QList<EntryAnswer> &answers, bool rowsChanged,
+                QString *error) override;
     std::function<void()> cutter(QDeadlineTimer deadline) override;
     bool listen(QString *error) override;
     bool othersAppended(bool *failed, QString *error) override;

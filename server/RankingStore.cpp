@@ -346,9 +346,7 @@ std::optional<QList<EntryAnswer>> RankingStore::append(QList<LogRow> rows, QDead
         }
         m_model->rollback();
     }
-    if (done && !m_log->append(rows, answers, &error))
-        done = fail(error);
-    if (done && !m_log->announce(ownRows, &error))
+    if (done && !m_log->append(rows, answers, ownRows, &error))
         done = fail(error);
     // Past the deadline the players are told of an error, so nothing may be committed.
     if (done && !m_watchdog->beginCommit(m_config.deadlineMs)) {

@@ -68,12 +68,13 @@ bool SqliteLog::beginAppend(QString *error)
     return true;
 }
 
-bool SqliteLog::append(const QList<LogRow> &rows, const QList<EntryAnswer> &answers, QString *error)
+bool SqliteLog::append(const QList<LogRow> &rows, const QList<EntryAnswer> &answers, bool, QString *error)
 {
-    QSqlQuery insert(database());
-    if (!insert.prepare(QStringLiteral("INSERT INTO entry_log (id, kind, at_ms, client, uid, name, mode, score, "
-                                       "answer) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")))
-        return *error = QStringLiteral("cannot log: ") + insert.lastError().text(), false;
+    QSqlQuery *kept = EntryLog::kept(QStringLiteral("INSERT INTO entry_log (id, kind, at_ms, client, uid, name, mode, "
+                                                   "score, answer) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"), error);
+    if (!kept)
+        return *error = QStringLiteral("cannot log: ") + *error, false;
+    QSqlQuery &insert = *kept;
     for (qsizetype i = 0; i < rows.size(); ++i) {
         const LogRow &row = rows[i];
         const QVariant values[] = {row.id, int(row.kind), row.atMs, row.client, row.userId, row.name, row.mode,

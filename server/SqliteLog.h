@@ -19,8 +19,9 @@ public:
     QString lineNumberType() const override { return QStringLiteral("INTEGER"); }
     QStringList dropOlderSql() const override;
     bool beginAppend(QString *error) override;
-    bool append(const QList<LogRow> &rows, const QList<EntryAnswer> &answers, QString *error) override;
-    bool announce(bool, QString *) override { return true; }
+    // Other connections see new lines by the database's version.
+    bool append(const QList<LogRow> &rows, const QList<EntryAnswer> &answers, bool rowsChanged,
+                QString *error) override;
     std::function<void()> cutter(QDeadlineTimer deadline) override;
     bool listen(QString *) override { return true; }
     bool othersAppended(bool *failed, QString *error) override;
