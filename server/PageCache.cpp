@@ -1,15 +1,17 @@
 #include "server/PageCache.h"
 
+#include <algorithm>
+
 PageCache::Periods PageCache::periodsAt(qint64 utcMs, const QTimeZone &zone)
 {
     return Periods{periodKey(Board::Today, utcMs, zone), periodKey(Board::Week, utcMs, zone)};
 }
 
-PageCache::Generation PageCache::generation() const
+PageCache::Generation PageCache::generation(qint64 nowMs) const
 {
     // A change is counted after its commit, so whatever a reader reads
     // after this is at least as new as the counts.
-    return Generation{m_rows.load(), m_data.load()};
+    return Generation{m_rows.load(), m_data.load(), nowMs};
 }
 
 void PageCache::changed(bool rows)
@@ -19,21 +21,83 @@ void PageCache::changed(bool rows)
     ++m_data;
 }
 
-std::shared_ptr<const Pages::RenderedPage> PageCache::page(const Periods &periods) const
+PageCache::Generation PageCache::owed(const QString &key) const
 {
     const std::lock_guard lock(m_mutex);
-    if (!m_page || m_pagePeriods != periods || m_pageRows != m_rows.load())
+    Generation owed = m_owedToAll;
+    const auto found = m_writers.constFind(key);
+    if (found != m_writers.cend()) {
+        owed.rows = std::max(owed.rows, found->rows);
+        owed.data = std::max(owed.data, found->data);
+    }
+    return owed;
+}
+
+void PageCache::wrote(const QString &key)
+{
+    const std::lock_guard lock(m_mutex);
+    const Generation now = generation();
+    m_writers.insert(key, now);
+    if (m_writers.size() <= MaxWriters)
+        return;
+    forgetWritersShown();
+    // Nothing has been read since these commits: all wait for a read once.
+    if (m_writers.size() > MaxWriters / 2) {
+        m_writers.clear();
+        m_owedToAll = now;
+    }
+}
+
+void PageCache::forgetWritersShown()
+{
+    m_writers.removeIf([this](const auto &writer) {
+        return writer.value().rows <= m_pageRows && writer.value().data <= m_visitorData;
+    });
+}
+
+bool PageCache::mayShow(bool current, bool owedMet, qint64 readAtMs, qint64 nowMs, bool *refresh) const
+{
+    if (!owedMet)
+        return false;
+    if (current)
+        return true;
+    if (readAtMs <= 0 || nowMs - readAtMs >= StaleMs)
+        return false;
+    if (refresh && nowMs - readAtMs >= RefreshMs && !m_refreshing.exchange(true))
+        *refresh = true;
+    return true;
+}
+
+std::shared_ptr<const Pages::RenderedPage> PageCache::page(const Periods &periods) const
+{
+    return page(periods, generation(), 0, nullptr);
+}
+
+std::shared_ptr<const Pages::RenderedPage> PageCache::page(const Periods &periods, const Generation &owed,
+                                                           qint64 nowMs, bool *refresh) const
+{
+    const std::lock_guard lock(m_mutex);
+    if (!m_page || m_pagePeriods != periods
+        || !mayShow(m_pageRows == m_rows.load(), m_pageRows >= owed.rows, m_pageReadAt, nowMs, refresh))
         return nullptr;
     return m_page;
 }
 
 std::optional<QList<VisitorStanding>> PageCache::standings(const Periods &periods, const QString &visitorId) const
 {
+    return standings(periods, visitorId, generation(), 0, nullptr);
+}
+
+std::optional<QList<VisitorStanding>> PageCache::standings(const Periods &periods, const QString &visitorId,
+                                                           const Generation &owed, qint64 nowMs,
+                                                           bool *refresh) const
+{
     const std::lock_guard lock(m_mutex);
-    if (m_visitorPeriods != periods || m_visitorData != m_data.load())
+    if (m_visitorPeriods != periods)
         return std::nullopt;
     const auto found = m_visitors.constFind(visitorId);
-    if (found == m_visitors.cend())
+    if (found == m_visitors.cend()
+        || !mayShow(m_visitorData == m_data.load(), m_visitorData >= owed.data, m_visitorReadAt, nowMs, refresh))
         return std::nullopt;
     return *found;
 }
@@ -41,24 +105,27 @@ std::optional<QList<VisitorStanding>> PageCache::standings(const Periods &period
 void PageCache::storePage(const Periods &periods, Generation read, std::shared_ptr<const Pages::RenderedPage> page)
 {
     const std::lock_guard lock(m_mutex);
-    // Read before a change that has come since: the next request reads again.
-    if (read.rows != m_rows.load())
+    // A read that took longer than a later one leaves the later one kept:
+    // what a writer was shown never goes back.
+    if (read.rows < m_pageRows)
         return;
     m_page = std::move(page);
     m_pagePeriods = periods;
     m_pageRows = read.rows;
+    m_pageReadAt = read.atMs;
 }
 
 void PageCache::storeStandings(const Periods &periods, Generation read, const QString &visitorId,
                                QList<VisitorStanding> standings)
 {
     const std::lock_guard lock(m_mutex);
-    if (read.data != m_data.load())
+    if (read.data < m_visitorData)
         return;
     if (m_visitorPeriods != periods || m_visitorData != read.data || m_visitors.size() >= MaxVisitors) {
         m_visitors.clear();
         m_visitorPeriods = periods;
         m_visitorData = read.data;
+        m_visitorReadAt = read.atMs;
     }
     m_visitors.insert(visitorId, std::move(standings));
 }

@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QUrlQuery>
 
+#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -20,6 +21,17 @@ constexpr char JsonType[] = "application/json";
 constexpr char NoStore[] = "Cache-Control: no-store";
 
 qint64 nowMs() { return QDateTime::currentMSecsSinceEpoch(); }
+// How old a kept page is: not the wall clock, which may be set back.
+qint64 steadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+// Whose own entries a page request must show: its installation's, or its address's when it names none.
+QString writerKey(const QString &visitorId, const QString &client)
+{
+    return visitorId.isEmpty() ? QStringLiteral("at ") + client : QStringLiteral("id ") + visitorId;
+}
 
 HttpAnswer answer(int status, const char *type, const QByteArray &body, QList<QByteArray> headers = {})
 {
@@ -213,7 +225,7 @@ void RankingServer::handle(const HttpRequest &request, HttpReply reply)
                               .queryItemValue(QLatin1String(RankingProtocol::RankingPageIdKey), QUrl::FullyDecoded);
         if (!RankingProtocol::isValidUserId(visitor))
             visitor.clear();
-        handleRankingPage(visitor, send);
+        handleRankingPage(visitor, clientOf(request), send);
     } else if (request.path == RankingProtocol::HomePagePath) {
         static const QByteArray home = Pages::homePage();
         static const QByteArray homeGzip = gzipped(home);
@@ -252,7 +264,13 @@ void RankingServer::handleEntry(const QString &client, const QByteArray &rawQuer
         reply(answer(429, TextType, "BUSY", {NoStore, "Retry-After: 60"}));
         return;
     }
-    m_worker->submit(PendingEntry{parsed.entry, client, now}, this, [this, reply](std::optional<EntryAnswer> result) {
+    m_worker->submit(PendingEntry{parsed.entry, client, now}, this,
+                     [this, reply, client, userId = parsed.entry.userId](std::optional<EntryAnswer> result) {
+        // Counted already; the writer's next page shows it.
+        if (result) {
+            m_pages.wrote(writerKey(userId, client));
+            m_pages.wrote(writerKey(QString(), client));
+        }
         if (!result) {
             m_metrics.countEntry(Metrics::Answer::Error);
             reply(unavailable());
@@ -266,34 +284,45 @@ void RankingServer::handleEntry(const QString &client, const QByteArray &rawQuer
     });
 }
 
-void RankingServer::handleRankingPage(const QString &visitorId, const HttpReply &reply)
+void RankingServer::handleRankingPage(const QString &visitorId, const QString &client, const HttpReply &reply)
 {
     const QTimeZone zone = m_options.zone;
     const qint64 now = nowMs();
     const PageCache::Periods periods = PageCache::periodsAt(now, zone);
-    // Served here, on the HTTP thread, while nothing has changed.
-    if (std::shared_ptr<const Pages::RenderedPage> page = m_pages.page(periods)) {
-        if (visitorId.isEmpty()) {
-            reply(cacheable(HtmlType, page->bytes, page->gzipped, page->etag));
-            return;
-        }
-        if (std::optional<QList<VisitorStanding>> own = m_pages.standings(periods, visitorId)) {
-            reply(visitorAnswer(*page, visitorId, *own, zone));
-            return;
-        }
+    const PageCache::Generation owed = m_pages.owed(writerKey(visitorId, client));
+    // Served here, on the HTTP thread, from what is kept while it may be.
+    bool refresh = false;
+    std::optional<HttpAnswer> kept;
+    if (std::shared_ptr<const Pages::RenderedPage> page = m_pages.page(periods, owed, steadyMs(), &refresh)) {
+        if (visitorId.isEmpty())
+            kept = cacheable(HtmlType, page->bytes, page->gzipped, page->etag);
+        else if (std::optional<QList<VisitorStanding>> own = m_pages.standings(periods, visitorId, owed, steadyMs(), &refresh))
+            kept = visitorAnswer(*page, visitorId, *own, zone);
     }
-    m_worker->read([this, reply, visitorId, zone, now, periods](RankingStore &store) {
-        reply(readRankingPage(store, visitorId, now, periods));
+    if (refresh) {
+        m_worker->read([this, visitorId](RankingStore &store) {
+            const qint64 at = nowMs();
+            readRankingPage(store, visitorId, m_pages.generation(), at, PageCache::periodsAt(at, m_options.zone), false);
+            m_pages.refreshed();
+        });
+    }
+    if (kept) {
+        reply(*kept);
+        return;
+    }
+    m_worker->read([this, reply, visitorId, owed, now, periods](RankingStore &store) {
+        reply(readRankingPage(store, visitorId, owed, now, periods, true));
     });
 }
 
-HttpAnswer RankingServer::readRankingPage(RankingStore &store, const QString &visitorId, qint64 now,
-                                          const PageCache::Periods &periods)
+HttpAnswer RankingServer::readRankingPage(RankingStore &store, const QString &visitorId,
+                                          const PageCache::Generation &owed, qint64 now,
+                                          const PageCache::Periods &periods, bool answered)
 {
     const QTimeZone zone = m_options.zone;
     // Counted before reading: a change during the reads is read again next time.
-    const PageCache::Generation read = m_pages.generation();
-    std::shared_ptr<const Pages::RenderedPage> page = m_pages.page(periods);
+    const PageCache::Generation read = m_pages.generation(steadyMs());
+    std::shared_ptr<const Pages::RenderedPage> page = m_pages.page(periods, owed, read.atMs, nullptr);
     if (!page) {
         const std::optional<QList<BoardView>> boards = store.firstRows(now);
         if (!boards)
@@ -305,8 +334,8 @@ HttpAnswer RankingServer::readRankingPage(RankingStore &store, const QString &vi
         m_pages.storePage(periods, read, page);
     }
     if (visitorId.isEmpty())
-        return cacheable(HtmlType, page->bytes, page->gzipped, page->etag);
-    std::optional<QList<VisitorStanding>> standings = m_pages.standings(periods, visitorId);
+        return answered ? cacheable(HtmlType, page->bytes, page->gzipped, page->etag) : HttpAnswer();
+    std::optional<QList<VisitorStanding>> standings = m_pages.standings(periods, visitorId, owed, read.atMs, nullptr);
     if (!standings) {
         // Among the first rows the page marks the row itself.
         auto below = [&](const Pages::RenderedPage::Spot &spot) {
@@ -323,7 +352,7 @@ HttpAnswer RankingServer::readRankingPage(RankingStore &store, const QString &vi
             standings->append(all->at(boardSlot(spot.mode, spot.board)));
         m_pages.storeStandings(periods, read, visitorId, *standings);
     }
-    return visitorAnswer(*page, visitorId, *standings, zone);
+    return answered ? visitorAnswer(*page, visitorId, *standings, zone) : HttpAnswer();
 }
 
 void RankingServer::handleApi(const QUrlQuery &query, const HttpReply &reply)

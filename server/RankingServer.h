@@ -52,11 +52,12 @@ private:
 
     QString clientOf(const HttpRequest &request) const;
     void handleEntry(const QString &client, const QByteArray &rawQuery, const HttpReply &reply);
-    void handleRankingPage(const QString &visitorId, const HttpReply &reply);
-    // On the reader's thread: the page from what is kept, reading and
-    // rendering what is not.
-    HttpAnswer readRankingPage(class RankingStore &store, const QString &visitorId, qint64 now,
-                               const PageCache::Periods &periods);
+    void handleRankingPage(const QString &visitorId, const QString &client, const HttpReply &reply);
+    // On the reader's thread: the page from what is kept and may be shown to
+    // one owed owed, reading and rendering what is not; an empty answer
+    // unless answered (a read in the background only keeps what it read).
+    HttpAnswer readRankingPage(class RankingStore &store, const QString &visitorId, const PageCache::Generation &owed,
+                               qint64 now, const PageCache::Periods &periods, bool answered);
     void handleApi(const QUrlQuery &query, const HttpReply &reply);
     void handleHealth(const HttpReply &reply);
     // An answer that waited has been given.

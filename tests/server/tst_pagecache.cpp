@@ -1,8 +1,9 @@
 // Checks when the kept ranking page and a visitor's kept standings are
 // served and when they must be read again: a commit that ranks nobody in
 // keeps the page but not the standings, one that may change first rows
-// keeps neither, a read that began before a change is never kept, a new day
-// reads afresh, and the visitors kept per change are bounded.
+// keeps neither, a read that began before a change is never current, a new
+// day reads afresh, and the visitors kept per change are bounded. What is no
+// longer current is shown for a while to others, never to the writer.
 #include "server/PageCache.h"
 
 #include <QtTest>
@@ -16,6 +17,7 @@ private slots:
     void changesDecideWhatIsKept();
     void readBeforeAChangeIsNotKept();
     void visitorsAreBounded();
+    void othersMayWaitAWhileTheWriterNever();
 };
 
 namespace {
@@ -97,6 +99,42 @@ void tst_PageCache::visitorsAreBounded()
     QVERIFY(!cache.standings(Day, QStringLiteral("0")));
     QCOMPARE(cache.standings(Day, QString::number(PageCache::MaxVisitors))->first().total,
              qint64(PageCache::MaxVisitors));
+}
+
+void tst_PageCache::othersMayWaitAWhileTheWriterNever()
+{
+    PageCache cache;
+    const QString visitor = QStringLiteral("1234"), writer = QStringLiteral("id 1234");
+    cache.storePage(Day, cache.generation(1000), pageOf("old"));
+    cache.storeStandings(Day, cache.generation(1000), visitor, standingOf(7));
+    cache.changed(true);
+    cache.wrote(writer);
+    const PageCache::Generation others = cache.owed(QStringLiteral("id 5678")), own = cache.owed(writer);
+    bool refresh = false;
+    QVERIFY(cache.page(Day, others, 1000 + PageCache::RefreshMs - 1, &refresh));
+    QVERIFY(cache.standings(Day, visitor, others, 1001, &refresh));
+    QVERIFY(!refresh);
+    QVERIFY(!cache.page(Day, own, 1001, &refresh));
+    QVERIFY(!cache.standings(Day, visitor, own, 1001, &refresh));
+    // Old enough: a read in the background is asked for once; past the bound, none is shown.
+    QVERIFY(cache.page(Day, others, 1000 + PageCache::RefreshMs, &refresh) && refresh);
+    refresh = false;
+    QVERIFY(cache.standings(Day, visitor, others, 1000 + PageCache::RefreshMs, &refresh) && !refresh);
+    QVERIFY(!cache.page(Day, others, 1000 + PageCache::StaleMs, &refresh));
+    // A read begun before a later one is kept does not take its place.
+    const PageCache::Generation slow = cache.generation(1400);
+    cache.changed(true);
+    cache.storePage(Day, cache.generation(1500), pageOf("new"));
+    cache.storePage(Day, slow, pageOf("older"));
+    QCOMPARE(cache.page(Day)->bytes, QByteArray("new"));
+    QVERIFY(cache.page(Day, own, 1501, &refresh));
+    // Too many writers with nothing read since (the last one is one too
+    // many beside the writer above): everyone waits for the next read.
+    for (int i = 0; i < PageCache::MaxWriters; ++i) {
+        cache.changed(false);
+        cache.wrote(QString::number(i));
+    }
+    QCOMPARE(cache.owed(QStringLiteral("id 5678")).data, cache.generation().data);
 }
 
 QTEST_GUILESS_MAIN(tst_PageCache)

@@ -177,10 +177,16 @@ void tst_RankingServer::keptPageFollowsEveryEntry()
         m_server->get(page);
         m_server->get(mine);
         QCOMPARE(m_server->get(entryTarget(step.score, step.name, step.id)).body, QByteArray(step.answer));
-        const QByteArray plain = m_server->get(page).body, visitor = m_server->get(mine).body;
+        // This address's own entry shows at once on the page without a
+        // visitor, and visitor 2's own on theirs; another's within a second.
+        const QByteArray plain = m_server->get(page).body;
         QVERIFY2(plain.contains(step.plain) && !plain.contains("class=\"own\""), step.name);
         const bool ownStep = QByteArray(step.visitor).startsWith('>');
-        QVERIFY2(visitor.contains(ownStep ? ownRow + step.visitor : QByteArray(step.visitor)), step.name);
+        const QByteArray wanted = ownStep ? ownRow + step.visitor : QByteArray(step.visitor);
+        if (qstrcmp(step.id, "2") == 0)
+            QVERIFY2(m_server->get(mine).body.contains(wanted), step.name);
+        else
+            QTRY_VERIFY2_WITH_TIMEOUT(m_server->get(mine).body.contains(wanted), step.name, 3000);
     }
 }
 
