@@ -11,6 +11,8 @@
 
 #include <utility>
 
+#include <malloc.h>
+
 QString strUserID;
 
 namespace {
@@ -89,6 +91,10 @@ std::unique_ptr<frmMain> Main(Platform &platform, const std::function<void()> &b
             platform.settings.write(app, section, key, id);
         });
     }
+    // Building the window and loading its fonts and pictures leaves freed
+    // blocks on the heap that the allocator keeps; once the first frame is
+    // out, they go back to the system.
+    new AfterFirstPaint(window.get(), [] { malloc_trim(0); });
     if (beforeShow)
         beforeShow();
     window->show();
