@@ -474,13 +474,22 @@ void RankingStore::pollChanges()
             m_changeListener(true);
         return;
     }
+    if (!appended)
+        return;
+    const auto position = [this] {
+        std::shared_lock lock(m_model->lock());
+        return m_model->position();
+    };
+    const qint64 before = position();
     bool rows = false;
-    if (appended && !catchUp(&rows)) {
+    if (!catchUp(&rows)) {
         close();
         return;
     }
-    if (appended && m_changeListener)
-        m_changeListener(true);
+    // This server's own commits are announced to its reader too, and are
+    // folded already: only lines that were not tell of a change.
+    if (position() != before && m_changeListener)
+        m_changeListener(rows);
 }
 
 bool RankingStore::readable()
