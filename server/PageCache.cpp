@@ -21,7 +21,12 @@ void PageCache::changed(bool rows)
     ++m_data;
 }
 
-PageCache::Generation PageCache::owed(const QString &key) const
+quint64 PageCache::writerKey(const QString &visitorId, const QString &client)
+{
+    return visitorId.isEmpty() ? qHashMulti(0, 'a', client) : qHashMulti(0, 'i', visitorId);
+}
+
+PageCache::Generation PageCache::owed(quint64 key) const
 {
     const std::lock_guard lock(m_mutex);
     Generation owed = m_owedToAll;
@@ -33,7 +38,7 @@ PageCache::Generation PageCache::owed(const QString &key) const
     return owed;
 }
 
-void PageCache::wrote(const QString &key)
+void PageCache::wrote(quint64 key)
 {
     const std::lock_guard lock(m_mutex);
     const Generation now = generation();

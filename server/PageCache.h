@@ -56,11 +56,14 @@ public:
     // Something was committed; rows when first rows may have changed.
     void changed(bool rows);
 
-    // What a request is owed: the counts after the last commit of its own,
-    // key naming its installation or its address.
-    Generation owed(const QString &key) const;
+    // Whose own entries a request must be shown: its installation's, or its
+    // address's when it names none. Keys that collide only make a request
+    // wait for a fresh read.
+    static quint64 writerKey(const QString &visitorId, const QString &client);
+    // What a request is owed: the counts after the last commit of its own.
+    Generation owed(quint64 key) const;
     // key's entry was committed and counted; called before it is answered.
-    void wrote(const QString &key);
+    void wrote(quint64 key);
 
     // The kept page or standings read since the last change.
     std::shared_ptr<const Pages::RenderedPage> page(const Periods &periods) const;
@@ -106,6 +109,6 @@ private:
     qint64 m_visitorReadAt = 0;
     // Writers whose last commit is newer than what is kept, and what every
     // request is owed since the list was last cleared.
-    QHash<QString, Generation> m_writers;
+    QHash<quint64, Generation> m_writers;
     Generation m_owedToAll;
 };

@@ -27,11 +27,7 @@ qint64 steadyMs()
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
-// Whose own entries a page request must show: its installation's, or its address's when it names none.
-QString writerKey(const QString &visitorId, const QString &client)
-{
-    return visitorId.isEmpty() ? QStringLiteral("at ") + client : QStringLiteral("id ") + visitorId;
-}
+
 
 HttpAnswer answer(int status, const char *type, const QByteArray &body, QList<QByteArray> headers = {})
 {
@@ -268,8 +264,8 @@ void RankingServer::handleEntry(const QString &client, const QByteArray &rawQuer
                      [this, reply, client, userId = parsed.entry.userId](std::optional<EntryAnswer> result) {
         // Counted already; the writer's next page shows it.
         if (result) {
-            m_pages.wrote(writerKey(userId, client));
-            m_pages.wrote(writerKey(QString(), client));
+            m_pages.wrote(PageCache::writerKey(userId, client));
+            m_pages.wrote(PageCache::writerKey(QString(), client));
         }
         if (!result) {
             m_metrics.countEntry(Metrics::Answer::Error);
@@ -289,7 +285,7 @@ void RankingServer::handleRankingPage(const QString &visitorId, const QString &c
     const QTimeZone zone = m_options.zone;
     const qint64 now = nowMs();
     const PageCache::Periods periods = PageCache::periodsAt(now, zone);
-    const PageCache::Generation owed = m_pages.owed(writerKey(visitorId, client));
+    const PageCache::Generation owed = m_pages.owed(PageCache::writerKey(visitorId, client));
     // Served here, on the HTTP thread, from what is kept while it may be.
     bool refresh = false;
     std::optional<HttpAnswer> kept;

@@ -104,12 +104,14 @@ void tst_PageCache::visitorsAreBounded()
 void tst_PageCache::othersMayWaitAWhileTheWriterNever()
 {
     PageCache cache;
-    const QString visitor = QStringLiteral("1234"), writer = QStringLiteral("id 1234");
+    const QString visitor = QStringLiteral("1234");
+    const quint64 writer = PageCache::writerKey(visitor, QStringLiteral("10.0.0.1"));
     cache.storePage(Day, cache.generation(1000), pageOf("old"));
     cache.storeStandings(Day, cache.generation(1000), visitor, standingOf(7));
     cache.changed(true);
     cache.wrote(writer);
-    const PageCache::Generation others = cache.owed(QStringLiteral("id 5678")), own = cache.owed(writer);
+    const quint64 stranger = PageCache::writerKey(QStringLiteral("5678"), QString());
+    const PageCache::Generation others = cache.owed(stranger), own = cache.owed(writer);
     bool refresh = false;
     QVERIFY(cache.page(Day, others, 1000 + PageCache::RefreshMs - 1, &refresh));
     QVERIFY(cache.standings(Day, visitor, others, 1001, &refresh));
@@ -132,9 +134,9 @@ void tst_PageCache::othersMayWaitAWhileTheWriterNever()
     // many beside the writer above): everyone waits for the next read.
     for (int i = 0; i < PageCache::MaxWriters; ++i) {
         cache.changed(false);
-        cache.wrote(QString::number(i));
+        cache.wrote(PageCache::writerKey(QString(), QString::number(i)));
     }
-    QCOMPARE(cache.owed(QStringLiteral("id 5678")).data, cache.generation().data);
+    QCOMPARE(cache.owed(stranger).data, cache.generation().data);
 }
 
 QTEST_GUILESS_MAIN(tst_PageCache)
