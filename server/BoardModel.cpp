@@ -37,7 +37,10 @@ QChar nameChar(int code)
 
 } // namespace
 
-BoardModel::BoardModel(int top, QTimeZone zone) : m_top(top), m_zone(std::move(zone)) {}
+BoardModel::BoardModel(int top, QTimeZone zone) : m_top(top), m_zone(std::move(zone))
+{
+    setNewest(0);
+}
 
 QString BoardModel::printOf(const LogRow &row)
 {
@@ -141,17 +144,22 @@ qint64 BoardModel::higher(const BoardData &data, qint32 score) const
 
 qint64 BoardModel::openFrom(Board board) const
 {
-    if (board == Board::All)
-        return 0;
-    // Whole minutes, so that the answer is kept until the newest stamp moves on by one.
-    const qint64 minute = m_newestMs / 60000;
-    if (minute != m_openCacheMinute) {
-        const qint64 dayBefore = minute * 60000 - DayMs;
-        m_openCache[0] = periodKey(Board::Today, dayBefore, m_zone);
-        m_openCache[1] = periodKey(Board::Week, dayBefore, m_zone);
-        m_openCacheMinute = minute;
-    }
-    return m_openCache[board == Board::Today ? 0 : 1];
+    return board == Board::All ? 0 : m_openFrom[board == Board::Today ? 0 : 1];
+}
+
+void BoardModel::setNewest(qint64 atMs)
+{
+    m_newestMs = atMs;
+    // Whole minutes: the open periods are worked out again only when the
+    // newest stamp moves on by one, here under the model's write lock, so
+    // that readers holding it shared only read them.
+    const qint64 minute = atMs / 60000;
+    if (minute == m_openMinute)
+        return;
+    const qint64 dayBefore = minute * 60000 - DayMs;
+    m_openFrom[0] = periodKey(Board::Today, dayBefore, m_zone);
+    m_openFrom[1] = periodKey(Board::Week, dayBefore, m_zone);
+    m_openMinute = minute;
 }
 
 void BoardModel::letGoOfClosed()
@@ -286,7 +294,7 @@ EntryAnswer BoardModel::apply(const LogRow &row, bool *rowsChanged)
     case LogRow::Kind::Entry: {
         if (row.removed || m_banned.contains(user) || row.mode < 0 || row.mode >= RankingProtocol::ModeCount)
             break;
-        m_newestMs = std::max(m_newestMs, row.atMs);
+        setNewest(std::max(m_newestMs, row.atMs));
         const Row made{pack(row.name), row.score, row.atMs, row.id};
         for (Board board : AllBoards) {
             const qint64 period = periodKey(board, row.atMs, m_zone);
@@ -386,7 +394,7 @@ void BoardModel::rollback()
         ban->second ? void(m_banned.insert(ban->first)) : void(m_banned.remove(ban->first));
     m_position = m_undoPosition;
     m_print = m_undoPrint;
-    m_newestMs = m_undoNewestMs;
+    setNewest(m_undoNewestMs);
     commit();
 }
 

@@ -167,6 +167,8 @@ private:
     bool ranksIn(const BoardData &data, qint32 score) const;
     // The oldest period still open on a day's or a week's boards.
     qint64 openFrom(Board board) const;
+    // The newest stamp folded, and the open periods it decides.
+    void setNewest(qint64 atMs);
     bool isOpen(qint64 key) const { return key / 8 >= openFrom(boardOf(key)); }
     void letGoOfClosed();
     // Changes of the first rows, undone one by one: with many equal scores
@@ -200,8 +202,8 @@ private:
     Print m_print;
     // The latest stamp of an entry folded: it decides which periods are open.
     qint64 m_newestMs = 0;
-    mutable qint64 m_openCacheMinute = -1;
-    mutable qint64 m_openCache[2] = {0, 0};
+    qint64 m_openMinute = -1;
+    qint64 m_openFrom[2] = {0, 0};
     qint64 m_closedSwept = 0;
     QHash<qint64, BoardData> m_boards;
     QSet<UserKey> m_banned;

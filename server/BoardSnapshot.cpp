@@ -184,8 +184,8 @@ void BoardModel::clear()
 {
     m_position = 0;
     m_print = Print{};
-    m_newestMs = 0;
-    m_openCacheMinute = -1;
+    m_openMinute = -1;
+    setNewest(0);
     m_closedSwept = 0;
     m_boards.clear();
     m_banned.clear();
@@ -217,6 +217,10 @@ bool BoardModel::load(QIODevice &in, QString *error)
     bool ok = source.get(m_position) && source.get(m_print.atMs) && source.get(kind) && source.get(m_print.user)
               && source.get(m_print.mode) && source.get(m_print.score) && source.get(m_print.name) && source.get(m_newestMs)
               && source.get(m_closedSwept) && source.get(count);
+    if (ok) {
+        m_openMinute = -1;
+        setNewest(m_newestMs);
+    }
     for (quint32 i = 0; ok && i < count; ++i) {
         QString user;
         ok = source.text(user);
