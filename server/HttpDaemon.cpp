@@ -50,10 +50,15 @@ quint64 bytesAcked(int fd)
     return info.tcpi_bytes_acked;
 }
 
-// The pool records each query argument in a few dozen bytes: a request line
-// at the head limit made of bare keys ("a&a&a...") must still fit, with room
-// left for the answer's head, or the library drops it without a word.
+// The pool records each header line and query argument in a few dozen bytes.
+// Room for this many is far beyond any browser's or game's request. A head of
+// thousands of bare keys ("a&a&a...") fills the pool: the library gives up
+// with 431 (logged) and closes the connection, having no room left to send
+// it. The pool is not made big enough for those because the library clears
+// all of it after every request on a kept-alive connection: at 282 KB that
+// was a fifth of the server's time serving the compressed page.
 constexpr size_t ArgumentRecordBytes = 64;
+constexpr size_t MaxRecords = 256;
 
 // A header name as HTTP defines it: one token, nothing else.
 bool isToken(const QByteArray &name)
@@ -637,8 +642,7 @@ bool HttpDaemon::start(const QHostAddress &address, quint16 port, QString *error
     // The request head, the answer's headers and the library's own records
     // share the connection's pool: room for a head at the limit, so that this
     // server measures it; a head far beyond meets the pool's end first.
-    const size_t pool = size_t(d->limits.maxHeadBytes) * 2 + 4096
-                        + (size_t(d->limits.maxHeadBytes) / 2 + 1) * ArgumentRecordBytes;
+    const size_t pool = size_t(d->limits.maxHeadBytes) * 2 + 4096 + MaxRecords * ArgumentRecordBytes;
     d->daemon = MHD_start_daemon(
         flags, port, &Private::accept, d.get(), &Private::access, d.get(),
         MHD_OPTION_EXTERNAL_LOGGER, &Private::log, d.get(),
