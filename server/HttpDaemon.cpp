@@ -15,6 +15,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdarg>
@@ -190,6 +192,19 @@ struct HttpDaemon::Private
     // Connections refused since the last report, per address.
     QHash<QByteArray, int> refused;
     qint64 refusalReportedMs = 0;
+    // The last big answers made, kept to be queued again as they are: the
+    // same page goes to every visitor until it changes, and building its
+    // response and headers anew each time was a tenth of this thread.
+    struct KeptResponse
+    {
+        HttpAnswer answer;
+        MHD_Response *response = nullptr;
+        quint64 lastUse = 0;
+    };
+    std::array<KeptResponse, 2> kept;
+    quint64 uses = 0;
+    MHD_Response *keptResponse(const HttpAnswer &answer);
+    bool keep(const HttpAnswer &answer, MHD_Response *response);
     // Requests that wait for an answer from another thread.
     std::mutex pendingMutex;
     std::unordered_set<std::shared_ptr<Pending>> waiting;
@@ -333,28 +348,35 @@ MHD_Result HttpDaemon::Private::respond(MHD_Connection *connection, RequestState
             socket->ackedAtQueue = socket->ackedAtProgress = bytesAcked(socket->fd);
         }
     }
-    // The response holds a share of the body's bytes instead of a copy: a
-    // kept page goes out as it is kept.
-    auto *body = new QByteArray(answer.body);
-    MHD_Response *response = MHD_create_response_from_buffer_with_free_callback_cls(
-        size_t(body->size()), const_cast<char *>(body->constData()),
-        [](void *bytes) { delete static_cast<QByteArray *>(bytes); }, body);
+    MHD_Response *response = keptResponse(answer);
+    bool keptHere = response != nullptr;
     if (!response) {
-        delete body;
-        return MHD_NO;
+        // The response holds a share of the body's bytes instead of a copy: a
+        // kept page goes out as it is kept.
+        auto *body = new QByteArray(answer.body);
+        response = MHD_create_response_from_buffer_with_free_callback_cls(
+            size_t(body->size()), const_cast<char *>(body->constData()),
+            [](void *bytes) { delete static_cast<QByteArray *>(bytes); }, body);
+        if (!response) {
+            delete body;
+            return MHD_NO;
+        }
+        if (!answer.contentType.isEmpty())
+            MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.constData());
+        MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+        for (const QByteArray &line : answer.headers) {
+            const qsizetype colon = line.indexOf(':');
+            if (colon > 0)
+                MHD_add_response_header(response, line.left(colon).constData(),
+                                        line.mid(colon + 1).trimmed().constData());
+        }
+        if (answer.close)
+            MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+        keptHere = keep(answer, response);
     }
-    if (!answer.contentType.isEmpty())
-        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.constData());
-    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
-    for (const QByteArray &line : answer.headers) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0)
-            MHD_add_response_header(response, line.left(colon).constData(), line.mid(colon + 1).trimmed().constData());
-    }
-    if (answer.close)
-        MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     const MHD_Result queued = MHD_queue_response(connection, unsigned(answer.status), response);
-    MHD_destroy_response(response);
+    if (!keptHere)
+        MHD_destroy_response(response);
     if (queued != MHD_YES) {
         // The library closes the connection: the answer is logged as cut.
         std::fprintf(stderr, "tovrika-ranking: %s: cannot queue an answer %d\n",
@@ -364,6 +386,42 @@ MHD_Result HttpDaemon::Private::respond(MHD_Connection *connection, RequestState
     state->sent = HttpAnswer{answer.status, answer.contentType, {}, answer.headers, answer.close, false, {}, {}};
     state->bodyBytes = state->request.method == "HEAD" ? 0 : answer.body.size();
     return MHD_YES;
+}
+
+// Only a big answer that keeps its connection open is worth keeping, and it
+// is the same answer only when it shares the very bytes of the kept one.
+constexpr qsizetype KeptAnswerMinBytes = 1024;
+
+MHD_Response *HttpDaemon::Private::keptResponse(const HttpAnswer &answer)
+{
+    if (answer.close || answer.body.size() < KeptAnswerMinBytes)
+        return nullptr;
+    for (KeptResponse &slot : kept) {
+        const HttpAnswer &was = slot.answer;
+        if (slot.response && answer.body.isSharedWith(was.body) && answer.body.size() == was.body.size()
+            && answer.status == was.status && answer.contentType == was.contentType && answer.headers == was.headers) {
+            slot.lastUse = ++uses;
+            return slot.response;
+        }
+    }
+    return nullptr;
+}
+
+// Takes the creator's reference to the response when it keeps it; a queue
+// holds one of its own while it sends.
+bool HttpDaemon::Private::keep(const HttpAnswer &answer, MHD_Response *response)
+{
+    if (answer.close || answer.body.size() < KeptAnswerMinBytes)
+        return false;
+    KeptResponse &slot = *std::min_element(kept.begin(), kept.end(), [](const auto &a, const auto &b) {
+        return a.lastUse < b.lastUse;
+    });
+    if (slot.response)
+        MHD_destroy_response(slot.response);
+    slot.answer = HttpAnswer{answer.status, answer.contentType, answer.body, answer.headers, false, false, {}, {}};
+    slot.response = response;
+    slot.lastUse = ++uses;
+    return true;
 }
 
 MHD_Result HttpDaemon::Private::access(void *cls, MHD_Connection *connection, const char *url, const char *method,
@@ -716,6 +774,11 @@ void HttpDaemon::stop()
     }
     MHD_stop_daemon(d->daemon);
     d->daemon = nullptr;
+    for (Private::KeptResponse &slot : d->kept) {
+        if (slot.response)
+            MHD_destroy_response(slot.response);
+        slot = {};
+    }
     d->reportRefusals();
     std::lock_guard lock(d->wakeMutex);
     ::close(d->wakeFd);
