@@ -390,11 +390,14 @@ MHD_Result HttpDaemon::Private::respond(MHD_Connection *connection, RequestState
 
 // Only a big answer that keeps its connection open is worth keeping, and it
 // is the same answer only when it shares the very bytes of the kept one.
-constexpr qsizetype KeptAnswerMinBytes = 1024;
+bool worthKeeping(const HttpAnswer &answer)
+{
+    return !answer.close && answer.body.size() >= 1024;
+}
 
 MHD_Response *HttpDaemon::Private::keptResponse(const HttpAnswer &answer)
 {
-    if (answer.close || answer.body.size() < KeptAnswerMinBytes)
+    if (!worthKeeping(answer))
         return nullptr;
     for (KeptResponse &slot : kept) {
         const HttpAnswer &was = slot.answer;
@@ -411,7 +414,7 @@ MHD_Response *HttpDaemon::Private::keptResponse(const HttpAnswer &answer)
 // holds one of its own while it sends.
 bool HttpDaemon::Private::keep(const HttpAnswer &answer, MHD_Response *response)
 {
-    if (answer.close || answer.body.size() < KeptAnswerMinBytes)
+    if (!worthKeeping(answer))
         return false;
     KeptResponse &slot = *std::min_element(kept.begin(), kept.end(), [](const auto &a, const auto &b) {
         return a.lastUse < b.lastUse;
@@ -699,7 +702,7 @@ bool HttpDaemon::start(const QHostAddress &address, quint16 port, QString *error
     Q_UNUSED(length);
     // The request head, the answer's headers and the library's own records
     // share the connection's pool: room for a head at the limit, so that this
-    // server measures it; a head far beyond meets the pool's end first.
+    // server measures it, and for MaxRecords of its lines and arguments.
     const size_t pool = size_t(d->limits.maxHeadBytes) * 2 + 4096 + MaxRecords * ArgumentRecordBytes;
     d->daemon = MHD_start_daemon(
         flags, port, &Private::accept, d.get(), &Private::access, d.get(),

@@ -206,6 +206,13 @@ void tst_RankingOperator::pagesRevalidateAndCompress()
         QVERIFY(gunzip.waitForFinished(5000));
         QCOMPARE(gunzip.readAllStandardOutput(), plain.body);
         QVERIFY(!m_server->exchange(head + "Accept-Encoding: gzip;q=0\r\n\r\n").head.contains("Content-Encoding"));
+        // On one connection: the same page answered again (a kept answer is
+        // queued anew), to HEAD without its body, and once more as it closes.
+        const QByteArray open = "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n";
+        const QByteArray again = m_server->exchange(open + open + "HEAD" + open.mid(3) + head + "\r\n").raw;
+        QCOMPARE(statusesOf(again), (QList<int>{200, 200, 200, 200}));
+        QCOMPARE(again.count(plain.body), 3);
+        QCOMPARE(again.count("Connection: close"), 1);
     }
 }
 
