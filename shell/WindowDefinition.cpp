@@ -1,14 +1,17 @@
 #include "shell/WindowDefinition.h"
 
+#include "shell/SvgPicture.h"
+
 #include <QGuiApplication>
 #include <QPainter>
 #include <QIcon>
 #include <QPixmap>
+#include <QResource>
 #include <QScreen>
-#include <QSvgRenderer>
 #include <QWidget>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -20,6 +23,23 @@ void applyPointSize(QWidget *widget)
     QFont font = widget->font();
     font.setPointSizeF(size.toDouble());
     widget->setFont(font);
+}
+
+int g_svgPicturesDrawn = 0;
+
+// The picture the build drew ahead at exactly this size, or a null image.
+QImage prerenderedPicture(const QString &resource, const QSize &pixels)
+{
+    const QString base = resource.section(QLatin1Char('/'), -1).section(QLatin1Char('.'), 0, 0);
+    const QResource kept(QStringLiteral(":/prerendered/") + prerenderedPictureName(base, pixels));
+    if (!kept.isValid())
+        return {};
+    const QByteArray data = kept.uncompressedData();
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull() || data.size() != image.sizeInBytes())
+        return {};
+    std::memcpy(image.bits(), data.constData(), size_t(data.size()));
+    return image;
 }
 
 } // namespace
@@ -69,14 +89,25 @@ void centreOver(QWidget *window, const QWidget *owner)
 QPixmap svgPixmap(const QString &resource, const QSize &size, qreal devicePixelRatio)
 {
     const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
-    QPixmap pixmap(QSize(qRound(size.width() * ratio), qRound(size.height() * ratio)));
-    pixmap.fill(Qt::transparent);
-    QSvgRenderer renderer(resource);
-    QPainter painter(&pixmap);
-    renderer.render(&painter);
-    painter.end();
+    const QSize pixels(qRound(size.width() * ratio), qRound(size.height() * ratio));
+    QImage image = prerenderedPicture(resource, pixels);
+    if (image.isNull()) {
+        image = renderSvgPicture(resource, pixels);
+        ++g_svgPicturesDrawn;
+    }
+    if (image.isNull()) {
+        // A picture that cannot be read leaves its place empty.
+        image = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+    }
+    QPixmap pixmap = QPixmap::fromImage(std::move(image));
     pixmap.setDevicePixelRatio(ratio);
     return pixmap;
+}
+
+int svgPicturesDrawn()
+{
+    return g_svgPicturesDrawn;
 }
 
 QIcon svgIcon(const QString &resource)

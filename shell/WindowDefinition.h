@@ -28,9 +28,14 @@ void centreOver(QWidget *window, const QWidget *owner);
 
 // Renders an SVG resource at a fixed size in device-independent pixels, with
 // devicePixelRatio device pixels to each: drawn at its logical size it is as
-// sharp as the screen allows. Done directly through QSvgRenderer: no
-// image-format plugin has to be loaded at start-up.
+// sharp as the screen allows. The pictures of the main window's first
+// frame were drawn by the build at scale 1 and are only copied; any other is
+// drawn here from the SVG.
 QPixmap svgPixmap(const QString &resource, const QSize &size, qreal devicePixelRatio = 1.0);
+
+// How many pictures svgPixmap has drawn from their SVG in this process
+// rather than taken from the build's.
+int svgPicturesDrawn();
 
 // The window icon at the sizes a window manager draws it, each rendered
 // from the SVG rather than scaled.
