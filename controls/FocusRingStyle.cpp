@@ -3,9 +3,7 @@
 #include <QPainter>
 #include <QStyleOption>
 
-namespace {
-
-void drawRing(QPainter *painter, const QRect &rect)
+void drawFocusRing(QPainter *painter, const QRect &rect)
 {
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing, false);
@@ -20,20 +18,10 @@ void drawRing(QPainter *painter, const QRect &rect)
     painter->restore();
 }
 
-} // namespace
-
 void FocusRingStyle::drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
                                  const QWidget *widget) const
 {
     QProxyStyle::drawControl(element, option, painter, widget);
     if (element == CE_PushButton && (option->state & State_HasFocus))
-        drawRing(painter, option->rect);
-}
-
-void FocusRingStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex *option,
-                                        QPainter *painter, const QWidget *widget) const
-{
-    QProxyStyle::drawComplexControl(control, option, painter, widget);
-    if (control == CC_ComboBox && (option->state & State_HasFocus))
-        drawRing(painter, option->rect);
+        drawFocusRing(painter, option->rect);
 }

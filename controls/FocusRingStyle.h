@@ -2,10 +2,14 @@
 
 #include <QProxyStyle>
 
-// The application's style with a focus ring that can be seen: a 2 px yellow
-// ring with a black line inside it around the control that has the focus,
-// drawn whenever it has it (the style's own thin frame appears only after
-// Tab has been pressed). Set on the controls that the keyboard works.
+// A focus ring that can be seen: a 2 px yellow ring with a black line inside
+// it around the control that has the focus, drawn whenever it has it (the
+// style's own thin frame appears only after Tab has been pressed).
+void drawFocusRing(QPainter *painter, const QRect &rect);
+
+// The application's style with that ring around a focused push button. Set
+// on the buttons that the keyboard works (the mode list draws its own, see
+// FocusComboBox).
 class FocusRingStyle : public QProxyStyle
 {
     Q_OBJECT
@@ -15,8 +19,6 @@ public:
 
     void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
                      const QWidget *widget) const override;
-    void drawComplexControl(ComplexControl control, const QStyleOptionComplex *option,
-                            QPainter *painter, const QWidget *widget) const override;
 };
 
 // Colours of the ring: yellow stands out on the window's black strips, the

@@ -85,13 +85,13 @@ frmMain::frmMain(Platform &platform, QWidget *parent)
     setWindowIcon(svgIcon(QStringLiteral(":/ui/images/icon.svg")));
     DrawPictures();
 
-    // The focus plainly shown on every control the keyboard works, and the
+    // The focus plainly shown on every button the keyboard works (the mode
+    // list draws its own ring), and the
     // gauge silent to screen readers: its time is said when asked for.
     // The style is a child made after the controls, so it outlives them.
     auto *focusStyle = new FocusRingStyle;
     focusStyle->setParent(this);
-    for (QWidget *control : std::initializer_list<QWidget *>{ui->cmbMode, ui->btnClear, ui->btnRanking,
-                                                             ui->btnWuppet})
+    for (QWidget *control : std::initializer_list<QWidget *>{ui->btnClear, ui->btnRanking, ui->btnWuppet})
         control->setStyle(focusStyle);
     setAccessibleRole(ui->PB1, QAccessible::ProgressBar);
 

@@ -4,6 +4,7 @@
 // browser starts), and the key preview with real key events.
 
 #include "game/frmMain.h"
+#include "controls/FocusRingStyle.h"
 #include "shell/WindowDefinition.h"
 #include "shell/modCommon.h"
 #include "shell/modMain.h"
@@ -11,6 +12,8 @@
 #include "support/TestPlatform.h"
 
 #include "ui_frmMain.h"
+
+#include <QAbstractItemView>
 
 class TestMainWindow : public QObject
 {
@@ -247,6 +250,23 @@ private slots:
         QCOMPARE(t.messages.shown[0].text, QStringLiteral("ブラウザを起動できませんでした。\r\n"
                                                           "次のアドレスをブラウザで開いてください。\r\n")
                                                + address);
+    }
+
+    void modeListShowsItsFocusAndBuildsItsListWhenOpened()
+    {
+        TestPlatform t;
+        frmMain w(t.platform);
+        auto &ui = w.controls();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTRY_COMPARE(QApplication::focusWidget(), ui.cmbMode);
+        QVERIFY(!ui.cmbMode->findChild<QAbstractItemView *>());
+        const QImage shot = ui.cmbMode->grab().toImage();
+        QCOMPARE(shot.pixel(0, shot.height() / 2), focusRingOuterRgb);
+        QCOMPARE(shot.pixel(2, shot.height() / 2), focusRingInnerRgb);
+        ui.cmbMode->showPopup();
+        QVERIFY(ui.cmbMode->findChild<QAbstractItemView *>());
+        ui.cmbMode->hidePopup();
     }
 
     void keyPreviewWithRealKeys()
