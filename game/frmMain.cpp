@@ -86,8 +86,8 @@ frmMain::frmMain(Platform &platform, QWidget *parent)
     DrawPictures();
 
     // The focus plainly shown on every button the keyboard works (the mode
-    // list draws its own ring), and the
-    // gauge silent to screen readers: its time is said when asked for.
+    // list draws its own ring), and the gauge silent to screen readers: its
+    // time is said when asked for.
     // The style is a child made after the controls, so it outlives them.
     auto *focusStyle = new FocusRingStyle;
     focusStyle->setParent(this);
