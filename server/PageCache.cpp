@@ -14,8 +14,15 @@ PageCache::Generation PageCache::generation(qint64 nowMs) const
     return Generation{m_rows.load(), m_data.load(), nowMs};
 }
 
-void PageCache::changed(bool rows)
+void PageCache::changed(bool rows, qint64 nowMs)
 {
+    const std::lock_guard lock(m_mutex);
+    // What was current until now lacks this commit from now on; a commit
+    // is counted after a read that lacks it began, so never before its start.
+    if (rows && m_page && m_pageRows == m_rows.load())
+        m_pageStaleSince = std::max(nowMs, m_pageReadAt);
+    if (!m_visitors.isEmpty() && m_visitorData == m_data.load())
+        m_visitorStaleSince = std::max(nowMs, m_visitorReadAt);
     if (rows)
         ++m_rows;
     ++m_data;
@@ -60,15 +67,15 @@ void PageCache::forgetWritersShown()
     });
 }
 
-bool PageCache::mayShow(bool current, bool owedMet, qint64 readAtMs, qint64 nowMs, bool *refresh) const
+bool PageCache::mayShow(bool current, bool owedMet, qint64 staleSinceMs, qint64 nowMs, bool *refresh) const
 {
     if (!owedMet)
         return false;
     if (current)
         return true;
-    if (readAtMs <= 0 || nowMs - readAtMs >= StaleMs)
+    if (staleSinceMs <= 0 || nowMs - staleSinceMs >= StaleMs)
         return false;
-    if (refresh && nowMs - readAtMs >= RefreshMs && !m_refreshing.exchange(true))
+    if (refresh && nowMs - staleSinceMs >= RefreshMs && !m_refreshing.exchange(true))
         *refresh = true;
     return true;
 }
@@ -83,7 +90,7 @@ std::shared_ptr<const Pages::RenderedPage> PageCache::page(const Periods &period
 {
     const std::lock_guard lock(m_mutex);
     if (!m_page || m_pagePeriods != periods
-        || !mayShow(m_pageRows == m_rows.load(), m_pageRows >= owed.rows, m_pageReadAt, nowMs, refresh))
+        || !mayShow(m_pageRows == m_rows.load(), m_pageRows >= owed.rows, m_pageStaleSince, nowMs, refresh))
         return nullptr;
     return m_page;
 }
@@ -102,7 +109,7 @@ std::optional<QList<VisitorStanding>> PageCache::standings(const Periods &period
         return std::nullopt;
     const auto found = m_visitors.constFind(visitorId);
     if (found == m_visitors.cend()
-        || !mayShow(m_visitorData == m_data.load(), m_visitorData >= owed.data, m_visitorReadAt, nowMs, refresh))
+        || !mayShow(m_visitorData == m_data.load(), m_visitorData >= owed.data, m_visitorStaleSince, nowMs, refresh))
         return std::nullopt;
     return *found;
 }
@@ -118,6 +125,7 @@ void PageCache::storePage(const Periods &periods, Generation read, std::shared_p
     m_pagePeriods = periods;
     m_pageRows = read.rows;
     m_pageReadAt = read.atMs;
+    m_pageStaleSince = read.rows == m_rows.load() ? 0 : read.atMs;
 }
 
 void PageCache::storeStandings(const Periods &periods, Generation read, const QString &visitorId,
@@ -131,6 +139,7 @@ void PageCache::storeStandings(const Periods &periods, Generation read, const QS
         m_visitorPeriods = periods;
         m_visitorData = read.data;
         m_visitorReadAt = read.atMs;
+        m_visitorStaleSince = read.data == m_data.load() ? 0 : read.atMs;
     }
     m_visitors.insert(visitorId, std::move(standings));
 }

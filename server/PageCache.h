@@ -25,9 +25,12 @@
 // its entry is answered, and a request is never shown what was read before
 // the last commit of its own installation (or of its address, when it
 // names none). Others' entries may wait for the next read, kept for at
-// most StaleMs: while entries rank in all the time, a page is not rendered
-// again for every request, and the visitor is not kept waiting for it; a
-// read is asked for in the background once the page is RefreshMs old.
+// most StaleMs after they were committed: while entries rank in all the
+// time, a page is not rendered again for every request, and the visitor is
+// not kept waiting for it; a read is asked for in the background once the
+// page has lacked a commit for RefreshMs. A page that stayed current through
+// a quiet spell is not old when commits start again: it lacks nothing until
+// the first of them.
 //
 // Used from the HTTP thread, the store's threads and the reader's, each
 // call under one short lock.
@@ -53,8 +56,9 @@ public:
     };
     Generation generation(qint64 nowMs = 0) const;
 
-    // Something was committed; rows when first rows may have changed.
-    void changed(bool rows);
+    // Something was committed at nowMs (the steady clock, as for reads);
+    // rows when first rows may have changed.
+    void changed(bool rows, qint64 nowMs = 0);
 
     // Whose own entries a request must be shown: its installation's, or its
     // address's when it names none. Keys that collide only make a request
@@ -91,8 +95,9 @@ public:
     static constexpr qint64 RefreshMs = 200;
 
 private:
-    // Whether what was read at read may be shown at nowMs to one owed owed.
-    bool mayShow(bool current, bool owedMet, qint64 readAtMs, qint64 nowMs, bool *refresh) const;
+    // Whether what has lacked a commit since staleSinceMs may be shown at
+    // nowMs to one owed owed.
+    bool mayShow(bool current, bool owedMet, qint64 staleSinceMs, qint64 nowMs, bool *refresh) const;
     void forgetWritersShown();
 
     mutable std::mutex m_mutex;
@@ -103,10 +108,14 @@ private:
     Periods m_pagePeriods;
     quint64 m_pageRows = 0;
     qint64 m_pageReadAt = 0;
+    // When the first commit that the kept page lacks was made: its read's
+    // start when it lacked one already, else the commit's own time.
+    qint64 m_pageStaleSince = 0;
     QHash<QString, QList<VisitorStanding>> m_visitors;
     Periods m_visitorPeriods;
     quint64 m_visitorData = 0;
     qint64 m_visitorReadAt = 0;
+    qint64 m_visitorStaleSince = 0;
     // Writers whose last commit is newer than what is kept, and what every
     // request is owed since the list was last cleared.
     QHash<quint64, Generation> m_writers;

@@ -127,7 +127,7 @@ bool RankingServer::start(QString *error)
     m_worker->setGroupCommit(m_options.groupCommit);
     if (!m_snapshotFile.isEmpty())
         m_worker->setSnapshot(m_snapshotFile, m_options.snapshotSeconds);
-    m_worker->setChangeObserver([this](bool rows) { m_pages.changed(rows); });
+    m_worker->setChangeObserver([this](bool rows) { m_pages.changed(rows, steadyMs()); });
     m_worker->setCommitObserver([this](int entries, double seconds, bool committed) {
         m_metrics.countCommit(entries, seconds, committed);
         m_metrics.setDatabaseUp(committed);

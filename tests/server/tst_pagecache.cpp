@@ -3,7 +3,8 @@
 // keeps the page but not the standings, one that may change first rows
 // keeps neither, a read that began before a change is never current, a new
 // day reads afresh, and the visitors kept per change are bounded. What is no
-// longer current is shown for a while to others, never to the writer.
+// longer current is shown for a while to others, never to the writer; that
+// while counts from the first commit it lacks, not from its read.
 #include "server/PageCache.h"
 
 #include <QtTest>
@@ -18,6 +19,7 @@ private slots:
     void readBeforeAChangeIsNotKept();
     void visitorsAreBounded();
     void othersMayWaitAWhileTheWriterNever();
+    void aQuietSpellDoesNotAgeThePage();
 };
 
 namespace {
@@ -137,6 +139,26 @@ void tst_PageCache::othersMayWaitAWhileTheWriterNever()
         cache.wrote(PageCache::writerKey(QString(), QString::number(i)));
     }
     QCOMPARE(cache.owed(stranger).data, cache.generation().data);
+}
+
+void tst_PageCache::aQuietSpellDoesNotAgeThePage()
+{
+    PageCache cache;
+    const QString visitor = QStringLiteral("1234");
+    cache.storePage(Day, cache.generation(1000), pageOf("quiet"));
+    cache.storeStandings(Day, cache.generation(1000), visitor, standingOf(7));
+    // Read at 1000, current until a commit at 4000: kept a while from then.
+    cache.changed(true, 4000);
+    const PageCache::Generation others = cache.owed(PageCache::writerKey(QStringLiteral("5678"), QString()));
+    bool refresh = false;
+    QVERIFY(cache.page(Day, others, 4000 + PageCache::RefreshMs - 1, &refresh) && !refresh);
+    QVERIFY(cache.standings(Day, visitor, others, 4000 + PageCache::RefreshMs - 1, &refresh) && !refresh);
+    QVERIFY(cache.page(Day, others, 4000 + PageCache::RefreshMs, &refresh) && refresh);
+    QVERIFY(!cache.page(Day, others, 4000 + PageCache::StaleMs, nullptr));
+    QVERIFY(!cache.standings(Day, visitor, others, 4000 + PageCache::StaleMs, nullptr));
+    // A later commit does not make it younger.
+    cache.changed(true, 4500);
+    QVERIFY(!cache.page(Day, others, 4000 + PageCache::StaleMs, nullptr));
 }
 
 QTEST_GUILESS_MAIN(tst_PageCache)
