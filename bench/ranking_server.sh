@@ -251,6 +251,9 @@ for backend in "${backends[@]}"; do
         theirs=$(measure -t2 -c8 -d"${seconds}s" -H 'Accept-Encoding: gzip' "http://127.0.0.1:$nginx_port/plain.html")
         echo "$theirs"
         ratio "page gzip / nginx" "$(rate_of "$ours")" "$(rate_of "$theirs")"
+        # A player's own page as a browser asks for it: compressed for each request.
+        what="page visitor gzip, 8"
+        measure -t2 -c8 -d"${seconds}s" -H 'Accept-Encoding: gzip' "$page_url?id=500000"
         # Visitors who each come once: nothing of theirs is kept yet.
         what="page, a new visitor each"
         measure -t2 -c8 -d"${seconds}s" -s "$here/server/visitors.lua" "http://127.0.0.1:$port"

@@ -6,11 +6,11 @@
 
 #include <zlib.h>
 
-QByteArray gzipped(const QByteArray &body)
+QByteArray gzipped(const QByteArray &body, int level)
 {
     z_stream stream{};
     // 15 window bits, and 16 more for the gzip wrapper.
-    if (deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&stream, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return {};
     QByteArray out(qsizetype(deflateBound(&stream, uLong(body.size()))), Qt::Uninitialized);
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(body.constData()));
@@ -83,8 +83,11 @@ void negotiate(const HttpRequest &request, HttpAnswer &answer)
     }
     if (!acceptsGzip(request.header("Accept-Encoding")))
         return;
+    // A copy made for one request (a visitor's page, a board's JSON) is
+    // compressed at the fastest level: on a two-megabyte page a third of
+    // the time of level 6, for a fifth more bytes.
     if (answer.gzipped.isEmpty())
-        answer.gzipped = gzipped(answer.body);
+        answer.gzipped = gzipped(answer.body, 1);
     if (answer.gzipped.isEmpty())
         return;
     answer.body = answer.gzipped;

@@ -9,8 +9,8 @@ struct HttpRequest;
 // a gzip copy for clients that ask for one, and 304 for a client that holds
 // the same bytes already.
 
-// The body gzip-compressed (RFC 1952), or empty when zlib fails.
-QByteArray gzipped(const QByteArray &body);
+// The body gzip-compressed (RFC 1952) at a zlib level, or empty when zlib fails.
+QByteArray gzipped(const QByteArray &body, int level = 6);
 // A strong entity tag of the body, quotes included.
 QByteArray entityTag(const QByteArray &body);
 // The same for a body kept with its gzip copy, taken from that copy: it

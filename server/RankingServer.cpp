@@ -221,7 +221,7 @@ void RankingServer::handle(const HttpRequest &request, HttpReply reply)
                               .queryItemValue(QLatin1String(RankingProtocol::RankingPageIdKey), QUrl::FullyDecoded);
         if (!RankingProtocol::isValidUserId(visitor))
             visitor.clear();
-        handleRankingPage(visitor, clientOf(request), send);
+        handleRankingPage(visitor, clientOf(request), acceptsGzip(request.header("Accept-Encoding")), send);
     } else if (request.path == RankingProtocol::HomePagePath) {
         static const QByteArray home = Pages::homePage();
         static const QByteArray homeGzip = gzipped(home);
@@ -280,7 +280,8 @@ void RankingServer::handleEntry(const QString &client, const QByteArray &rawQuer
     });
 }
 
-void RankingServer::handleRankingPage(const QString &visitorId, const QString &client, const HttpReply &reply)
+void RankingServer::handleRankingPage(const QString &visitorId, const QString &client, bool gzip,
+                                     const HttpReply &reply)
 {
     const QTimeZone zone = m_options.zone;
     const qint64 now = nowMs();
@@ -289,11 +290,23 @@ void RankingServer::handleRankingPage(const QString &visitorId, const QString &c
     // Served here, on the HTTP thread, from what is kept while it may be.
     bool refresh = false;
     std::optional<HttpAnswer> kept;
+    bool compressElsewhere = false;
     if (std::shared_ptr<const Pages::RenderedPage> page = m_pages.page(periods, owed, steadyMs(), &refresh)) {
-        if (visitorId.isEmpty())
+        if (visitorId.isEmpty()) {
             kept = cacheable(HtmlType, page->bytes, page->gzipped, page->etag);
-        else if (std::optional<QList<VisitorStanding>> own = m_pages.standings(periods, visitorId, owed, steadyMs(), &refresh))
-            kept = visitorAnswer(*page, visitorId, *own, zone);
+        } else if (std::optional<QList<VisitorStanding>> own = m_pages.standings(periods, visitorId, owed, steadyMs(), &refresh)) {
+            // A visitor's page has no compressed copy kept: compressing its
+            // megabytes here would hold up every other connection for
+            // milliseconds, so the reader's thread does it.
+            if (gzip) {
+                compressElsewhere = true;
+                m_worker->read([reply, page, visitorId, standings = *own, zone](RankingStore &) {
+                    reply(visitorAnswer(*page, visitorId, standings, zone));
+                });
+            } else {
+                kept = visitorAnswer(*page, visitorId, *own, zone);
+            }
+        }
     }
     if (refresh) {
         m_worker->read([this, visitorId](RankingStore &store) {
@@ -302,6 +315,8 @@ void RankingServer::handleRankingPage(const QString &visitorId, const QString &c
             m_pages.refreshed();
         });
     }
+    if (compressElsewhere)
+        return;
     if (kept) {
         reply(*kept);
         return;

@@ -52,7 +52,7 @@ private:
 
     QString clientOf(const HttpRequest &request) const;
     void handleEntry(const QString &client, const QByteArray &rawQuery, const HttpReply &reply);
-    void handleRankingPage(const QString &visitorId, const QString &client, const HttpReply &reply);
+    void handleRankingPage(const QString &visitorId, const QString &client, bool gzip, const HttpReply &reply);
     // On the reader's thread: the page from what is kept and may be shown to
     // one owed owed, reading and rendering what is not; an empty answer
     // unless answered (a read in the background only keeps what it read).
