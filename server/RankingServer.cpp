@@ -289,24 +289,25 @@ void RankingServer::handleRankingPage(const QString &visitorId, const QString &c
     const PageCache::Generation owed = m_pages.owed(PageCache::writerKey(visitorId, client));
     // Served here, on the HTTP thread, from what is kept while it may be.
     bool refresh = false;
-    std::optional<HttpAnswer> kept;
-    bool compressElsewhere = false;
-    if (std::shared_ptr<const Pages::RenderedPage> page = m_pages.page(periods, owed, steadyMs(), &refresh)) {
-        if (visitorId.isEmpty()) {
-            kept = cacheable(HtmlType, page->bytes, page->gzipped, page->etag);
-        } else if (std::optional<QList<VisitorStanding>> own = m_pages.standings(periods, visitorId, owed, steadyMs(), &refresh)) {
-            // A visitor's page has no compressed copy kept: compressing its
-            // megabytes here would hold up every other connection for
-            // milliseconds, so the reader's thread does it.
-            if (gzip) {
-                compressElsewhere = true;
-                m_worker->read([reply, page, visitorId, standings = *own, zone](RankingStore &) {
-                    reply(visitorAnswer(*page, visitorId, standings, zone));
-                });
-            } else {
-                kept = visitorAnswer(*page, visitorId, *own, zone);
-            }
-        }
+    const std::shared_ptr<const Pages::RenderedPage> page = m_pages.page(periods, owed, steadyMs(), &refresh);
+    std::optional<QList<VisitorStanding>> own;
+    if (page && !visitorId.isEmpty())
+        own = m_pages.standings(periods, visitorId, owed, steadyMs(), &refresh);
+    if (!page || (!visitorId.isEmpty() && !own)) {
+        m_worker->read([this, reply, visitorId, owed, now, periods](RankingStore &store) {
+            reply(readRankingPage(store, visitorId, owed, now, periods, true));
+        });
+    } else if (visitorId.isEmpty()) {
+        reply(cacheable(HtmlType, page->bytes, page->gzipped, page->etag));
+    } else if (gzip) {
+        // A visitor's page has no compressed copy kept: compressing its
+        // megabytes here would hold up every other connection for
+        // milliseconds, so the reader's thread does it.
+        m_worker->read([reply, page, visitorId, standings = std::move(*own), zone](RankingStore &) {
+            reply(visitorAnswer(*page, visitorId, standings, zone));
+        });
+    } else {
+        reply(visitorAnswer(*page, visitorId, *own, zone));
     }
     if (refresh) {
         m_worker->read([this, visitorId](RankingStore &store) {
@@ -315,15 +316,6 @@ void RankingServer::handleRankingPage(const QString &visitorId, const QString &c
             m_pages.refreshed();
         });
     }
-    if (compressElsewhere)
-        return;
-    if (kept) {
-        reply(*kept);
-        return;
-    }
-    m_worker->read([this, reply, visitorId, owed, now, periods](RankingStore &store) {
-        reply(readRankingPage(store, visitorId, owed, now, periods, true));
-    });
 }
 
 HttpAnswer RankingServer::readRankingPage(RankingStore &store, const QString &visitorId,
